@@ -1,0 +1,61 @@
+# Shared compiler settings and small helpers for the whole tree.
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    add_compile_options(-Wall -Wextra)
+endif()
+
+set(QUIMBLES_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined or thread")
+if(QUIMBLES_SANITIZE)
+    add_compile_options(-fsanitize=${QUIMBLES_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${QUIMBLES_SANITIZE})
+endif()
+
+# add_subdirectory() for every child folder of DIR that has a CMakeLists.txt, in name order.
+function(quimbles_add_subdirectories dir)
+    file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
+
+# quimbles_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
+# A GoogleTest program registered with CTest; tests find the corpus through QUIMBLES_CORPUS_DIR.
+function(quimbles_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_compile_definitions(${name} PRIVATE
+        QUIMBLES_CORPUS_DIR="${QUIMBLES_CORPUS_DIR}"
+        QUIMBLES_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+        QUIMBLES_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# quimbles_fuzz(NAME SOURCES a.cpp LIBS lib SEEDS dir-or-file...)
+# With QUIMBLES_FUZZ (clang) the target is a libFuzzer program. In every other build it is linked with a small
+# driver that runs the entry point once per seed file, and CTest replays the seeds with it (the asan preset
+# runs them under the sanitizers).
+function(quimbles_fuzz name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS;SEEDS" ${ARGN})
+    if(QUIMBLES_FUZZ)
+        add_executable(${name} ${F_SOURCES})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    elseif(QUIMBLES_TESTS)
+        add_executable(${name}-replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+        target_link_libraries(${name}-replay PRIVATE ${F_LIBS})
+        set_target_properties(${name}-replay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+        add_test(NAME fuzz-replay.${name} COMMAND ${name}-replay ${F_SEEDS})
+        return()
+    else()
+        return()
+    endif()
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+endfunction()
