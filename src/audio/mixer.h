@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+// The mix-down: renders the player's channels tick by tick and sums them into chunks of 16-bit stereo frames,
+// and takes the three commands that the show gives the player. Nothing here touches a device or a thread.
+
+constexpr int ChunkFrames = 3528; // 80 ms at 44100 frames per second
+
+// Renders and mixes the next `frames` frames; returns the chunk buffer (2 x frames int16, left sample first).
+int16_t* RenderFrames(int frames);
+
+void SetFadeMode(int32_t mode);
+void RequestModule(int32_t index);
+void SetRepeatMode(int32_t mode);
+
+// The player state that StartMusic sets up before it creates the stream buffer and the threads.
+void PrepareMusic();
+// What StopMusic frees once the threads have ended: the modules, the clamp table, the chunk and mix buffers.
+void ReleaseMusic();
