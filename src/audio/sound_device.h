@@ -7,7 +7,7 @@
 //
 // OpenSound and CloseSound (stream.h) open and close the device itself.
 
-constexpr uint32_t StreamBufferFrames = 28224;                  // 0.64 s, exactly 8 chunks
+constexpr uint32_t StreamBufferFrames = 28224;                 // 0.64 s, exactly 8 chunks
 constexpr uint32_t StreamBufferBytes = StreamBufferFrames * 4; // 112896
 
 // Creates the stream buffer of `frames` frames on the open device: zero-filled, stopped, play cursor at 0.
@@ -34,7 +34,7 @@ StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32
 // Gives a lost buffer its memory back (contents undefined until written again); false when that fails.
 bool RestoreStreamBuffer();
 
-// Underruns counted by the device since the stream buffer was created: each stretch of frames that the cursor
-// played again without their having been written since it last passed them, once the first written frame was
-// heard. The silence before the first chunk arrives is not counted.
+// Underruns counted by the device since the program started: each stretch of frames that the cursor played
+// again without their having been written since it last passed them, once the first written frame of the stream
+// buffer was heard. The silence before the first chunk arrives is not counted.
 uint64_t CountUnderruns();
