@@ -11,11 +11,7 @@
 #include "movie/movie.h"
 #include "show/effects.h"
 
-#if __has_include("music/music.h")
 #include "music/music.h"
-#else
-int LoadModule(const char* path);
-#endif
 
 const Asset AssetTable[AssetCount] = {
     {"data/wide.xm", 40420},        {"data/textes.png", 68264},     {"data/le_poilu.png", 133299},
@@ -132,7 +128,7 @@ bool RunDemoScript() {
     }
     const int index = LoadModule(AssetTable[Music].path);
     if (index < 0) {
-        SetShowError("%s could not be loaded as a module", AssetTable[Music].path);
+        SetShowError("%s", ModuleError());
         return Abandon();
     }
     SetRepeatMode(1);

@@ -17,6 +17,7 @@
 
 #include "../movie/j2k_encode.h"
 #include "fake_platform.h"
+#include "test_data.h"
 #include "show/effects.h"
 #include "show/script.h"
 
@@ -41,47 +42,13 @@ void StartMusic() {
 void StopMusic() {
     musicCalls.push_back("stop");
 }
+const char* ModuleError() {
+    return "no module";
+}
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, std::vector<uint8_t> bytes, size_t size) {
-    ASSERT_LE(bytes.size(), size) << path;
-    bytes.resize(size, 0);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-// A PNG of uniform R, G, B, A brought to exactly `size` bytes with a private ancillary chunk before IEND.
-void WritePng(const fs::path& path, int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a, size_t size) {
-    std::vector<uint8_t> rgba(size_t(w) * h * 4);
-    for (size_t i = 0; i < rgba.size(); i += 4) {
-        rgba[i] = r, rgba[i + 1] = g, rgba[i + 2] = b, rgba[i + 3] = a;
-    }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = w;
-    image.height = h;
-    image.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t length = 0;
-    ASSERT_TRUE(png_image_write_to_memory(&image, nullptr, &length, 0, rgba.data(), 0, nullptr));
-    std::vector<uint8_t> png(length);
-    ASSERT_TRUE(png_image_write_to_memory(&image, png.data(), &length, 0, rgba.data(), 0, nullptr));
-    png.resize(length);
-    ASSERT_GE(size, png.size() + 12);
-    const uint32_t fill = uint32_t(size - png.size() - 12);
-    std::vector<uint8_t> chunk = {
-        uint8_t(fill >> 24), uint8_t(fill >> 16), uint8_t(fill >> 8), uint8_t(fill), 'q', 'u', 'I', 'm'};
-    chunk.resize(8 + fill, 0x5A);
-    const uint32_t crc = uint32_t(crc32(crc32(0, nullptr, 0), chunk.data() + 4, 4 + fill));
-    for (int s = 24; s >= 0; s -= 8) {
-        chunk.push_back(uint8_t(crc >> s));
-    }
-    png.insert(png.end() - 12, chunk.begin(), chunk.end());
-    WriteFile(path, png, size);
-}
 
 // One step of the show as the scene list describes it.
 struct Step {
@@ -185,22 +152,7 @@ protected:
         root = fs::temp_directory_path() / ("quimbles-script-" + std::to_string(::getpid()));
         fs::create_directories(root / "data");
         fs::current_path(root);
-        // Pictures of uniform colour: blue 255 shows the level, green tells the scene; the strip is opaque red.
-        const char* pictures[] = {"le_poilu", "garbet_he", "tabi_feno", "vacances", "quimbles"};
-        const int sizes[] = {133299, 143543, 125658, 117741, 164266};
-        for (int k = 0; k < 5; k++) {
-            WritePng(fs::path("data") / (std::string(pictures[k]) + ".png"), 640, 480, 0, uint8_t(40 * (k + 1)), 255,
-                     255, sizes[k]);
-        }
-        WritePng("data/textes.png", 380, 288, 255, 0, 0, 255, 68264);
-        WriteFile("data/wide.xm", {'E', 'x', 't'}, 40420);
-        const std::vector<uint8_t> colour(8 * 8 * 3, 0x80);
-        const auto frame = EncodeJ2k(colour, 8, 8, 3);
-        const std::pair<const char*, size_t> movies[] = {
-            {"data/tabi.movie", 360063}, {"data/rocu.movie", 316964}, {"data/rocu_mange.movie", 109422}};
-        for (const auto& [path, size] : movies) {
-            WriteFile(path, MakeMovie({frame, frame, frame}, 3), size);
-        }
+        MakeTestData(root / "data", "", 3);
     }
     void TearDown() override {
         fs::current_path(saved);
@@ -289,7 +241,7 @@ TEST_F(Script, MissingOrUnusableFilesEndTheShowCleanly) {
     musicCalls.clear();
     frames = 0;
     fake::sleeps.clear();
-    WritePng("data/textes.png", 380, 200, 255, 0, 0, 255, 68264);
+    WriteSizedPng("data/textes.png", 380, 200, 255, 0, 0, 255, 68264);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(RunDemoScript());
     said = testing::internal::GetCapturedStderr();
@@ -300,7 +252,7 @@ TEST_F(Script, MissingOrUnusableFilesEndTheShowCleanly) {
 
     // The module never reaches its size: the music is never started.
     musicCalls.clear();
-    WriteFile("data/wide.xm", {}, 100);
+    WriteSizedFile("data/wide.xm", {}, 100);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(RunDemoScript());
     said = testing::internal::GetCapturedStderr();
