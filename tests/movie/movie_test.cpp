@@ -316,3 +316,40 @@ TEST_F(Movie, LoadMovieWaitsForTheRecordedSize) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Movie, InspectWritesTheDrawnFrameLittleEndian) {
+    const std::string program = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-inspect";
+    if (!std::filesystem::exists(program)) {
+        GTEST_SKIP() << "quimbles-inspect is not built";
+    }
+    const auto samples = RandomSamples(24, 18, 3, 31);
+    const auto movie = MakeMovie({EncodeJ2k(samples, 24, 18, 3)}, 1, 5);
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto in = dir / "quimbles-inspect-test.movie", out = dir / "quimbles-inspect-test.raw";
+    {
+        std::ofstream file(in, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(movie.data()), std::streamsize(movie.size()));
+    }
+    const std::string run =
+        program + " movie '" + in.string() + "' 0 '" + out.string() + "' > '" + out.string() + ".txt'";
+    ASSERT_EQ(std::system(run.c_str()), 0);
+    const auto bytes = ReadFile(out);
+    const auto expected = ReferenceStretch(ToRgba(samples, 3), 24, 18);
+    ASSERT_EQ(bytes.size(), 640u * 480 * 4);
+    for (size_t k = 0; k < expected.size(); k++) {
+        const uint32_t word = uint32_t(bytes[4 * k]) | (uint32_t(bytes[4 * k + 1]) << 8) |
+                              (uint32_t(bytes[4 * k + 2]) << 16) | (uint32_t(bytes[4 * k + 3]) << 24);
+        ASSERT_EQ(word, expected[k]) << k;
+    }
+    EXPECT_EQ(ReadFile(out.string() + ".txt"), std::vector<uint8_t>({'1', '\n'}));
+    // A frame past the count is refused with status 1.
+    EXPECT_NE(std::system((program + " movie '" + in.string() + "' 1 '" + out.string() + "' >/dev/null 2>&1").c_str()),
+              0);
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    std::filesystem::remove(out.string() + ".txt");
+}
+
+} // namespace
