@@ -32,6 +32,25 @@ inline double Cos(double x) {
     return Sin(x + kPi / 2);
 }
 
+// atan(x): two angle halvings, x -> x / (1 + sqrt(1 + x^2)), bring |x| below tan(pi/8); then a short series.
+inline double Atan(double x) {
+    for (int k = 0; k < 2; ++k)
+        x = x / (1 + std::sqrt(1 + x * x));
+    double x2 = x * x, t = x, sum = x;
+    for (int k = 1; k < 12; ++k) {
+        t = -t * x2;
+        sum += t / double(2 * k + 1);
+    }
+    return 4 * sum;
+}
+inline double Atan2(double y, double x) {
+    if (x > 0)
+        return Atan(y / x);
+    if (x < 0)
+        return y >= 0 ? Atan(y / x) + kPi : Atan(y / x) - kPi;
+    return y > 0 ? kPi / 2 : y < 0 ? -kPi / 2 : 0;
+}
+
 inline double Clamp01(double v) {
     return v < 0 ? 0 : v > 1 ? 1 : v;
 }
