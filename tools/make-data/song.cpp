@@ -101,10 +101,15 @@ std::vector<int8_t> DetunedSaw(int length, std::initializer_list<int> cycles, in
 
 std::vector<XmInstrument> Instruments(size_t crashLength) {
     std::vector<XmInstrument> ins(8);
-    ins[0] = {"kick", Kick(), 0, 0, 64, 255, 0, 0, 0, {}};
-    ins[1] = {"snare", Snare(), 0, 0, 56, 255, 0, 0, 0, {}};
-    ins[2] = {"hat", Metal(1400, 3, 0.9), 0, 0, 40, 255, 0, 0, 0, {}};
-    ins[3] = {"crash", Metal(crashLength, 4, 0.8), 0, 0, 44, 255, 0, 0, 0, {}};
+    // Drum envelopes (in ticks of 20 ms) shape the tails and end at zero, so a hit never rings on.
+    ins[0] = {"kick", Kick(), 0, 0, 64, 255, 0, 0, 0, {{{0, 64}, {5, 56}, {11, 0}}, 0, 1}};
+    ins[1] = {"snare", Snare(), 0, 0, 56, 255, 0, 0, 0, {{{0, 64}, {5, 40}, {10, 0}}, 0, 1}};
+    ins[2] = {"hat", Metal(1400, 3, 0.9), 0, 0, 40, 255, 0, 0, 0, {{{0, 64}, {2, 32}, {5, 0}}, 0, 1}};
+    ins[3] = {"crash", Metal(crashLength, 4, 0.8),
+              0,       0,
+              44,      255,
+              0,       0,
+              0,       {{{0, 64}, {8, 40}, {int(crashLength / 335) + 1, 0}}, 0, 1}};
     // Bass: one 128-sample period of a bright saw on a sine; relative note +24 makes the written pitch true.
     {
         std::vector<double> v(128);
