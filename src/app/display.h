@@ -12,3 +12,9 @@ void PresentFrame(const uint32_t* pixels);
 
 // Makes the back buffer visible, waiting for the display's refresh. The result is informational only.
 long FlipFrame();
+
+// Takes the display over (640x480, 32 bits per pixel) and sets ScreenWidth and ScreenHeight. Returns false with a
+// one-line reason on stderr naming the step that failed; whatever was already set up has been given back then.
+bool InitDisplay();
+// Gives the display back; nothing when it is not set up.
+void ShutdownDisplay();

@@ -1,6 +1,27 @@
 #pragma once
+#include <cstdint>
 
 // The show: the fixed sequence of scenes, from loading the music to the closing logo.
 // Returns false when the show had to end early (a data file that never became ready, a picture it cannot use);
 // the reason has been written to stderr.
 bool RunDemoScript();
+
+// The data files in the order the show uses them, each with the exact size it must have before it is read.
+struct Asset {
+    const char* path;
+    int32_t size;
+};
+constexpr int AssetCount = 10;
+extern const Asset AssetTable[AssetCount];
+
+// PresentFrame of the frame buffer, then FlipFrame.
+void ShowFrame();
+void StartFrameClock();
+// Time since the previous reading in units of 17 ms; moves the mark to now.
+double ReadFrameClock();
+void SlideInText();
+// Plays the loaded movie twice, paced by the frame clock, then frees it.
+void PlayMovie();
+
+// When set, called with the frame buffer at every ShowFrame, before it is presented (the capture's frame log).
+extern void (*ShowFrameObserver)(const uint32_t* frame);

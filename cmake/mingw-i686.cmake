@@ -1,0 +1,29 @@
+# Cross-compiling for 32-bit Windows with Debian's mingw-w64 (posix thread model, for std::thread and friends).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(QUIMBLES_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${QUIMBLES_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUIMBLES_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUIMBLES_MINGW_TRIPLE}-windres)
+
+# Libraries built for this target (OpenJPEG, GoogleTest) live in a prefix of their own beside the sources.
+get_filename_component(QUIMBLES_DEPS_PREFIX "${CMAKE_CURRENT_LIST_DIR}/../build-deps/mingw-i686" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${QUIMBLES_MINGW_TRIPLE} ${QUIMBLES_DEPS_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config, when a target asks for it, must see only the libraries built for this target.
+set(ENV{PKG_CONFIG_LIBDIR} "${QUIMBLES_DEPS_PREFIX}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
+
+# OpenJPEG is linked static: without OPJ_STATIC its header would ask for DLL imports.
+string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC")
+
+# The 32-bit program does its floating point in SSE2 registers, so results do not depend on x87 spills.
+string(APPEND CMAKE_C_FLAGS_INIT " -msse2 -mfpmath=sse")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -msse2 -mfpmath=sse")
+# Static runtime: the program needs no DLL beyond those Windows ships.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,192 @@
+// The two audio threads and the stream they keep fed, the same on every platform. The feeder owns the stream
+// buffer and streamOffset; the mixer owns the player while it renders. They hand the chunk buffer and the player
+// to each other through chunkReady and renderRequest, each stored only after the work it announces is done.
+
+#include "audio/stream.h"
+
+#include "app/system.h"
+#include "audio/mixer.h"
+#include "audio/sound_device.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::atomic<int32_t> chunkReady{0};
+std::atomic<int32_t> renderRequest{0};
+std::atomic<int32_t> stopRequest{0};
+std::atomic<int32_t> exitCount{0};
+uint32_t streamOffset = 0;
+uint32_t StreamWaitLimitMs = 2000;
+
+namespace {
+
+constexpr uint32_t RoomBytes = 4 * ChunkBytes;              // half the ring free before a chunk goes in
+constexpr uint32_t PlayedBeforeFirstChunk = 4 * ChunkBytes; // the cursor passes half the ring's silence first
+
+std::atomic<const int16_t*> chunk{nullptr}; // the chunk buffer that the last RenderFrames returned
+std::atomic<const char*> fault{nullptr};
+std::atomic<uint64_t> chunksWritten{0};
+std::atomic<bool> running{false};
+bool threadsStarted = false;
+
+uint64_t NowMs() {
+    const uint64_t frequency = ReadPerformanceFrequency();
+    const uint64_t count = ReadPerformanceCounter();
+    return frequency >= 1000 ? count / (frequency / 1000) : count * 1000 / (frequency ? frequency : 1);
+}
+
+// A wait gave up: say why once, and have both threads leave their loops.
+void GiveUp(const char* reason) {
+    const char* none = nullptr;
+    if (fault.compare_exchange_strong(none, reason))
+        fprintf(stderr, "quimbles: audio stopped: %s\n", reason);
+    stopRequest.store(1, std::memory_order_release);
+}
+
+// After giving up the ring must not keep looping its last 0.64 s: fill it with silence.
+void SilenceRing() {
+    static const int16_t zeros[ChunkBytes / 2] = {};
+    for (uint32_t offset = 0; offset < StreamBufferBytes; offset += ChunkBytes)
+        if (WriteStreamBuffer(offset, zeros, ChunkBytes) == StreamWriteLost && RestoreStreamBuffer())
+            WriteStreamBuffer(offset, zeros, ChunkBytes);
+}
+
+} // namespace
+
+void WriteChunk(const int16_t* samples, int32_t bytes) {
+    const uint32_t size = uint32_t(bytes);
+    if (4 * size != 0) {
+        const uint64_t start = NowMs();
+        for (;;) {
+            const uint32_t play = GetPlayPosition();
+            // Equal positions count as a whole free ring.
+            const uint32_t room = streamOffset < play ? play - streamOffset : play - streamOffset + StreamBufferBytes;
+            if (room >= 4 * size)
+                break;
+            if (NowMs() - start > StreamWaitLimitMs) {
+                GiveUp("the play cursor stopped moving");
+                return;
+            }
+            SleepMs(1);
+        }
+    }
+    StreamWriteResult result = WriteStreamBuffer(streamOffset, samples, size);
+    if (result == StreamWriteLost) {
+        RestoreStreamBuffer();
+        result = WriteStreamBuffer(streamOffset, samples, size);
+    }
+    if (result == StreamWriteOk)
+        chunksWritten.fetch_add(1, std::memory_order_relaxed);
+    // A dropped chunk still moves the offset on, so the stream stays in step with the cursor.
+    streamOffset = (streamOffset + size) % StreamBufferBytes;
+}
+
+void FeederThread() {
+    chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+    PlayStreamBuffer();
+    streamOffset = 0;
+    const uint64_t start = NowMs();
+    bool ok = true;
+    while (GetPlayPosition() < PlayedBeforeFirstChunk) {
+        if (NowMs() - start > StreamWaitLimitMs) {
+            GiveUp("the play cursor did not start moving");
+            ok = false;
+            break;
+        }
+    }
+    if (ok)
+        chunkReady.store(1, std::memory_order_release);
+    while (ok && stopRequest.load(std::memory_order_acquire) == 0) {
+        const uint64_t waitStart = NowMs();
+        // Leaving on stopRequest as well: the mixer may have stopped before it answered the last request.
+        while (chunkReady.load(std::memory_order_acquire) != 1 && stopRequest.load(std::memory_order_acquire) == 0) {
+            if (NowMs() - waitStart > StreamWaitLimitMs) {
+                GiveUp("the mixer did not deliver a chunk in time");
+                break;
+            }
+            SleepMs(1);
+        }
+        if (chunkReady.load(std::memory_order_acquire) != 1)
+            break;
+        WriteChunk(chunk.load(std::memory_order_relaxed), ChunkBytes);
+        if (fault.load(std::memory_order_acquire))
+            break;
+        chunkReady.store(0, std::memory_order_relaxed);
+        renderRequest.store(1, std::memory_order_release);
+        SleepMs(70);
+    }
+    if (fault.load(std::memory_order_acquire))
+        SilenceRing();
+    exitCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void MixerThread() {
+    while (stopRequest.load(std::memory_order_acquire) == 0) {
+        if (renderRequest.load(std::memory_order_acquire) == 1) {
+            chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+            renderRequest.store(0, std::memory_order_relaxed);
+            chunkReady.store(1, std::memory_order_release);
+        }
+        SleepMs(1);
+    }
+    exitCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void StartMusic() {
+    if (running.load())
+        return;
+    PrepareMusic();
+    chunkReady.store(0);
+    renderRequest.store(0);
+    stopRequest.store(0);
+    exitCount.store(0);
+    fault.store(nullptr);
+    chunksWritten.store(0);
+    streamOffset = 0;
+    threadsStarted = false;
+    running.store(true);
+    if (!CreateStreamBuffer(StreamBufferFrames)) {
+        // The show goes on without music; StopMusic still frees the player.
+        fault.store("no stream buffer");
+        return;
+    }
+    threadsStarted = StartAudioThreads(FeederThread, MixerThread);
+    if (!threadsStarted)
+        fault.store("no audio threads");
+}
+
+void StopMusic() {
+    if (!running.load())
+        return;
+    bool ended = true;
+    if (threadsStarted) {
+        // exitCount is not cleared here: a thread that already gave up has counted itself.
+        stopRequest.store(1, std::memory_order_release);
+        const uint64_t start = NowMs();
+        while (exitCount.load(std::memory_order_acquire) < 2 && NowMs() - start <= StreamWaitLimitMs)
+            SleepMs(1);
+        ended = JoinAudioThreads(StreamWaitLimitMs);
+        threadsStarted = false;
+    }
+    if (!ended) {
+        // A thread that did not end may still use the player and the ring: leave them allocated.
+        GiveUp("the audio threads did not stop in time");
+        running.store(false);
+        return;
+    }
+    ReleaseMusic();
+    ReleaseStreamBuffer();
+    running.store(false);
+}
+
+bool IsMusicRunning() {
+    return running.load();
+}
+
+const char* StreamFault() {
+    return fault.load();
+}
+
+uint64_t CountChunksWritten() {
+    return chunksWritten.load(std::memory_order_relaxed);
+}

@@ -1,0 +1,223 @@
+// Movie files: loading, finding a frame's record and stretching the decoded frame over the frame buffer.
+#include "movie/movie.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "show/effects.h"
+
+uint8_t* MovieBuffer = nullptr;
+int32_t MovieSize = 0;
+int32_t MovieFrameCount = 0;
+int32_t LerpTable[65536];
+
+static uint32_t ReadLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+static void FillLerpTable() {
+    for (int a = 0; a < 256; a++) {
+        for (int b = 0; b < 256; b++) {
+            LerpTable[a * 256 + b] = (a * b) >> 8;
+        }
+    }
+}
+
+static bool TakeMovie(uint8_t* buffer, int32_t size, const char* name) {
+    // The frame count sits after 5 header bytes that carry nothing we read.
+    if (size < 9) {
+        SetShowError("%s: %d bytes, too short for a movie header", name, int(size));
+        std::free(buffer);
+        return false;
+    }
+    MovieBuffer = buffer;
+    MovieSize = size;
+    MovieFrameCount = int32_t(ReadLe32(buffer + 5));
+    FillLerpTable();
+    return true;
+}
+
+bool LoadMovie(const char* path, int32_t size) {
+    FreeMovie();
+    if (!WaitForFileSize(path, size)) {
+        return false;
+    }
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size_t(size > 0 ? size : 1)));
+    if (!buffer) {
+        SetShowError("%s: out of memory for %d bytes", path, int(size));
+        return false;
+    }
+    FILE* file = std::fopen(path, "rb");
+    const size_t got = file ? std::fread(buffer, 1, size_t(size), file) : 0;
+    if (file) {
+        std::fclose(file);
+    }
+    if (got != size_t(size)) {
+        SetShowError("%s: could read only %zu of %d bytes", path, got, int(size));
+        std::free(buffer);
+        return false;
+    }
+    return TakeMovie(buffer, size, path);
+}
+
+bool LoadMovieFromMemory(const uint8_t* bytes, size_t size) {
+    FreeMovie();
+    if (size > size_t(INT32_MAX)) {
+        SetShowError("movie of %zu bytes is too large", size);
+        return false;
+    }
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+    if (!buffer) {
+        SetShowError("out of memory for a movie of %zu bytes", size);
+        return false;
+    }
+    if (size > 0) {
+        std::memcpy(buffer, bytes, size);
+    }
+    return TakeMovie(buffer, int32_t(size), "movie");
+}
+
+void FreeMovie() {
+    MovieFrameCount = 0;
+    std::free(MovieBuffer);
+    MovieBuffer = nullptr;
+    MovieSize = 0;
+}
+
+// Offset of frame i's record. The walk stays inside the buffer: when the records end before frame i
+// (a count larger than the file, or a length running past its end) it stops at the last whole record.
+// Returns -1 when there is not even one.
+static int64_t FindRecord(int32_t i) {
+    int64_t offset = 9;
+    int64_t last = -1;
+    for (int32_t n = 0;; n++) {
+        if (offset + 4 > MovieSize) {
+            return last;
+        }
+        const int64_t next = offset + 4 + int64_t(ReadLe32(MovieBuffer + offset));
+        if (next > MovieSize) {
+            return last;
+        }
+        if (n == i) {
+            return offset;
+        }
+        last = offset;
+        offset = next;
+    }
+}
+
+// Screen positions of the source pixels, stepped by addition exactly as the rows and columns are walked.
+struct StretchAxis {
+    int32_t index[640];
+    int32_t fraction[640];
+};
+
+static void StepAxis(StretchAxis* axis, int count, int32_t sourceSize, float factor) {
+    const double step = double(sourceSize - 1) * double(factor);
+    double s = 0;
+    for (int n = 0; n < count; n++) {
+        const int32_t whole = int32_t(s);
+        axis->index[n] = whole;
+        axis->fraction[n] = int32_t((s - whole) * 255);
+        s += step;
+    }
+}
+
+// a + (b - a) * f / 256 with the rounding of the table, which rounds the difference down in both directions.
+static inline uint32_t Mix(uint32_t a, uint32_t b, const int32_t* row) {
+    return b >= a ? a + uint32_t(row[b - a]) : a - uint32_t(row[a - b]);
+}
+
+static void ExpandGrey(Image* image) {
+    const size_t count = size_t(image->width) * size_t(image->height);
+    uint8_t* rgba = static_cast<uint8_t*>(std::malloc(count * 4));
+    if (!rgba) {
+        std::free(image->pixels);
+        image->pixels = nullptr;
+        return;
+    }
+    for (size_t k = 0; k < count; k++) {
+        const uint8_t v = image->pixels[k];
+        rgba[4 * k] = v;
+        rgba[4 * k + 1] = v;
+        rgba[4 * k + 2] = v;
+        rgba[4 * k + 3] = 255;
+    }
+    std::free(image->pixels);
+    image->pixels = rgba;
+    image->isGrey = 0;
+}
+
+bool DrawMovieFrame(int32_t i) {
+    if (!FrameBuffer) {
+        return false;
+    }
+    std::memset(FrameBuffer, 0, 640 * 480 * 4);
+    if (!MovieBuffer || i < 0) {
+        return false;
+    }
+    const int64_t offset = FindRecord(i);
+    if (offset < 0) {
+        SetShowError("movie has no whole frame record");
+        return false;
+    }
+    Image frame = {};
+    DecodeMovieFrame(MovieBuffer + offset, size_t(MovieSize - offset), &frame);
+    if (!frame.pixels) {
+        return false;
+    }
+    // One-component frames are shown as grey pictures rather than refused.
+    if (frame.isGrey) {
+        ExpandGrey(&frame);
+        if (!frame.pixels) {
+            SetShowError("out of memory for a grey frame");
+            return false;
+        }
+    }
+    const int32_t w = frame.width;
+    const int32_t h = frame.height;
+    if (w < 2 || h < 2) {
+        SetShowError("frame of %dx%d pixels is too small to stretch", int(w), int(h));
+        std::free(frame.pixels);
+        return false;
+    }
+    // The factors are the single-precision values nearest 1/639 and 1/479.
+    static StretchAxis columns, rows;
+    StepAxis(&columns, 640, w, 0.0015649452f);
+    StepAxis(&rows, 480, h, 0.0020876827f);
+    // The stepping keeps the last column below w - 1 and the drawn rows below h - 1; should rounding ever
+    // say otherwise, hold the sample inside the frame rather than read past it.
+    for (int j = 0; j < 640; j++) {
+        if (columns.index[j] > w - 2) {
+            columns.index[j] = w - 2;
+        }
+    }
+    for (int r = 40; r <= 440; r++) {
+        if (rows.index[r] > h - 2) {
+            rows.index[r] = h - 2;
+        }
+    }
+    const uint8_t* pixels = frame.pixels;
+    const size_t stride = size_t(w) * 4;
+    for (int r = 40; r <= 440; r++) {
+        const uint8_t* top = pixels + size_t(rows.index[r]) * stride;
+        const uint8_t* bottom = top + stride;
+        const int32_t* vertical = LerpTable + rows.fraction[r] * 256;
+        uint32_t* out = FrameBuffer + r * 640;
+        for (int j = 0; j < 640; j++) {
+            const size_t x = size_t(columns.index[j]) * 4;
+            const int32_t* horizontal = LerpTable + columns.fraction[j] * 256;
+            uint32_t word = 0;
+            for (int c = 0; c < 3; c++) {
+                // Vertical mixes first, then the horizontal one.
+                const uint32_t left = Mix(top[x + c], bottom[x + c], vertical);
+                const uint32_t right = Mix(top[x + 4 + c], bottom[x + 4 + c], vertical);
+                word = (word << 8) | Mix(left, right, horizontal);
+            }
+            out[j] = word;
+        }
+    }
+    std::free(frame.pixels);
+    return true;
+}

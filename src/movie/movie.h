@@ -1,0 +1,29 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "image/image.h"
+
+// The movie file: 5 header bytes, a frame count, then length-prefixed records of JPEG 2000 codestreams.
+// One movie at a time, main thread only.
+
+extern uint8_t* MovieBuffer;
+extern int32_t MovieSize;
+extern int32_t MovieFrameCount;
+// Entry [a * 256 + b] = (a * b) >> 8: the interpolation's multiplications, looked up.
+extern int32_t LerpTable[65536];
+
+// Waits for the file to have `size` bytes and reads it whole. False with a reason (ShowError) when it cannot.
+bool LoadMovie(const char* path, int32_t size);
+// Takes a movie already in memory (copied); used by the inspector and the tests.
+bool LoadMovieFromMemory(const uint8_t* bytes, size_t size);
+void FreeMovie();
+
+// Decodes the record at `record` (its length field first), of which `available` bytes lie in the buffer.
+// Returns 4 + L; image->pixels is null when the frame cannot be decoded (reason in ShowError).
+uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image);
+
+// Draws frame i stretched over the frame buffer, rows 40 to 440; every word is written. A frame past the
+// last record draws the last one; a frame that cannot be drawn leaves the whole frame black.
+// Returns false in that case.
+bool DrawMovieFrame(int32_t i);

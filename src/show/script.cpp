@@ -1,0 +1,220 @@
+// The demo script: every scene, count, step and position of the show, and the pacing of the movies.
+#include "show/script.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "app/display.h"
+#include "app/system.h"
+#include "audio/mixer.h"
+#include "audio/stream.h"
+#include "movie/movie.h"
+#include "show/effects.h"
+
+#include "music/music.h"
+
+const Asset AssetTable[AssetCount] = {
+    {"data/wide.xm", 40420},        {"data/textes.png", 68264},     {"data/le_poilu.png", 133299},
+    {"data/garbet_he.png", 143543}, {"data/tabi_feno.png", 125658}, {"data/vacances.png", 117741},
+    {"data/tabi.movie", 360063},    {"data/rocu.movie", 316964},    {"data/rocu_mange.movie", 109422},
+    {"data/quimbles.png", 164266},
+};
+
+enum AssetIndex { Music, Texts, Scene1, Scene2, Scene3, Scene4, Movie1, Movie2, Movie3, Logo };
+
+void (*ShowFrameObserver)(const uint32_t* frame) = nullptr;
+
+static uint64_t clockFrequency = 1;
+static uint64_t clockMark = 0;
+
+void ShowFrame() {
+    if (ShowFrameObserver) {
+        ShowFrameObserver(FrameBuffer);
+    }
+    PresentFrame(FrameBuffer);
+    FlipFrame();
+}
+
+void StartFrameClock() {
+    clockFrequency = ReadPerformanceFrequency();
+    if (clockFrequency == 0) {
+        clockFrequency = 1; // a counter that does not tick must not divide by zero
+    }
+    clockMark = ReadPerformanceCounter();
+}
+
+double ReadFrameClock() {
+    const uint64_t now = ReadPerformanceCounter();
+    const int64_t elapsed = int64_t(now - clockMark);
+    const int64_t ms = elapsed * 1000;
+    // The single-precision value nearest 1/17, applied in double precision: the result is a hair above
+    // the true count of 17 ms units, which the pauses below inherit.
+    const double result = double(ms) / double(clockFrequency) * double(0.05882353f);
+    clockMark = now;
+    return result;
+}
+
+static void TextFrame(int32_t level, int32_t x, int32_t y, int32_t intensity) {
+    ClearFrame();
+    FadePicture(level);
+    DrawTextStrip(x, y, intensity);
+    ShowFrame();
+}
+
+static void LogoFrame(int32_t level) {
+    ClearFrame();
+    FadePicture(level);
+    ShowFrame();
+}
+
+void SlideInText() {
+    const int32_t w = ScreenWidth;
+    // Enters from the right edge while the picture fades in; >> rounds towards minus infinity.
+    for (int32_t k = 0; k <= 252; k += 4) {
+        TextFrame(k, w + (((30 - w) * k) >> 8), 350, 256);
+    }
+}
+
+void PlayMovie() {
+    StartFrameClock();
+    for (int pass = 0; pass < 2; pass++) {
+        for (int32_t i = 0; i < MovieFrameCount; i++) {
+            ClearFrame();
+            DrawMovieFrame(i);
+            ShowFrame();
+            // The mark moves before the pause, so each pause is counted in the next frame's reading and the
+            // frames that pause alternate with frames that do not.
+            const double t = ReadFrameClock() * 17;
+            if (t < 130) {
+                SleepMs(uint32_t(130 - t));
+            }
+        }
+    }
+    FreeMovie();
+}
+
+static bool musicStarted = false;
+
+// Ends the show early: releases what is held, stops the music, says why.
+static bool Abandon() {
+    std::fprintf(stderr, "quimbles: the show ends early: %s\n", ShowError());
+    FreeMovie();
+    FreePicture();
+    FreeTextStrip();
+    if (musicStarted) {
+        StopMusic();
+        musicStarted = false;
+    }
+    FreeFrameBuffer();
+    return false;
+}
+
+static bool Load(AssetIndex asset) {
+    return LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
+}
+
+bool RunDemoScript() {
+    const int32_t w = ScreenWidth;
+    musicStarted = false;
+    if (!AllocFrameBuffer()) {
+        return Abandon();
+    }
+    ClearFrame();
+    ShowFrame();
+
+    // The module is read only once it has its full size, so the wait comes before the load.
+    if (!WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
+        return Abandon();
+    }
+    const int index = LoadModule(AssetTable[Music].path);
+    if (index < 0) {
+        SetShowError("%s", ModuleError());
+        return Abandon();
+    }
+    SetRepeatMode(1);
+    SetFadeMode(4);
+    StartMusic();
+    musicStarted = true;
+    RequestModule(index);
+
+    if (!LoadTextStrip(AssetTable[Texts].path, AssetTable[Texts].size)) {
+        return Abandon();
+    }
+
+    // Scene 1: slide in from the right, then fade out one level per frame.
+    SetTextRect(0, 0, 380, 72);
+    if (!Load(Scene1)) {
+        return Abandon();
+    }
+    SlideInText();
+    for (int32_t n = 256; n >= 0; n--) {
+        TextFrame(n, 30, 350, n);
+    }
+    FreePicture();
+
+    // Scene 2: the same slide, a fade twice as fast.
+    SetTextRect(0, 72, 380, 144);
+    if (!Load(Scene2)) {
+        return Abandon();
+    }
+    SlideInText();
+    for (int32_t n = 256; n >= 0; n -= 2) {
+        TextFrame(n, 30, 350, n);
+    }
+    FreePicture();
+
+    // Scene 3: the text enters from the left.
+    SetTextRect(0, 144, 380, 216);
+    if (!Load(Scene3)) {
+        return Abandon();
+    }
+    for (int32_t k = 0; k <= 252; k += 4) {
+        TextFrame(k, ((k * w) >> 8) - 380, 350, 256);
+    }
+    for (int32_t n = 256; n >= 0; n -= 2) {
+        TextFrame(n, w - 380, 350, n);
+    }
+    FreePicture();
+
+    // Scene 4: the text rises from below the screen, then a slow fade of four frames per level.
+    SetTextRect(0, 216, 380, 288);
+    if (!Load(Scene4)) {
+        return Abandon();
+    }
+    for (int32_t i = 0; i <= 255; i++) {
+        TextFrame(i, (w - 380) / 2, 606 - i, i);
+    }
+    for (int32_t m = 1024; m >= 0; m--) {
+        TextFrame(m / 4, (w - 380) / 2, 350, m / 4);
+    }
+    FreePicture();
+
+    // The movies play in silence.
+    SetFadeMode(3);
+    for (AssetIndex movie : {Movie1, Movie2, Movie3}) {
+        if (!LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
+            return Abandon();
+        }
+        PlayMovie();
+    }
+
+    if (!Load(Logo)) {
+        return Abandon();
+    }
+    for (int32_t i = 0; i <= 255; i++) {
+        LogoFrame(i);
+    }
+    for (int n = 0; n < 1024; n++) {
+        LogoFrame(256);
+    }
+    for (int32_t n = 256; n >= 0; n--) {
+        LogoFrame(n);
+    }
+
+    FreePicture();
+    FreeTextStrip();
+    StopMusic();
+    musicStarted = false;
+    FreeFrameBuffer();
+    return true;
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Encodes interleaved 8-bit samples (components per pixel) into a raw, lossless JPEG 2000 codestream with
+// OpenJPEG's encoder; dx/dy subsample every component after the first.
+std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, int height, int components, int dx = 1,
+                               int dy = 1);
+
+// Wraps codestreams into a movie file: 5 header bytes, the count, and one record per codestream, each record's
+// bytes preceded by `prefix` filler bytes.
+std::vector<uint8_t> MakeMovie(const std::vector<std::vector<uint8_t>>& frames, int32_t count, size_t prefix = 0);
+
+// Decodes a codestream with OpenJPEG directly (the oracle); components are returned with their sizes.
+struct DecodedJ2k {
+    bool ok = false;
+    int components = 0;
+    int width = 0, height = 0; // of the first component
+    bool sameSizes = true;
+    std::vector<std::vector<int32_t>> planes;
+};
+DecodedJ2k DecodeJ2k(const std::vector<uint8_t>& code);

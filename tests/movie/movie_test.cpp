@@ -1,0 +1,318 @@
+// The movie reader: record walking, decoding through OpenJPEG and the bilinear stretch, checked against hand
+// values, against an independent straightforward stretch of what OpenJPEG decodes, and with broken input.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../show/fake_platform.h"
+#include "j2k_encode.h"
+#include "movie/movie.h"
+#include "show/effects.h"
+
+namespace {
+
+// mix(a, b, f) written out with multiplications, rounding the difference down in either direction.
+int MixByHand(int a, int b, int f) {
+    return b >= a ? a + ((f * (b - a)) >> 8) : a - ((f * (a - b)) >> 8);
+}
+
+// The stretch computed pixel by pixel from the description, coordinates stepped by addition in double precision
+// with the single-precision factors.
+std::vector<uint32_t> ReferenceStretch(const std::vector<uint8_t>& rgba, int w, int h) {
+    std::vector<uint32_t> out(640 * 480, 0);
+    const double stepX = (w - 1) * double(0.0015649452f);
+    const double stepY = (h - 1) * double(0.0020876827f);
+    double sy = 0;
+    for (int r = 0; r < 480; r++, sy += stepY) {
+        const int iy = int(sy);
+        const int fy = int((sy - iy) * 255);
+        if (r < 40 || r > 440) {
+            continue;
+        }
+        double sx = 0;
+        for (int j = 0; j < 640; j++, sx += stepX) {
+            const int ix = int(sx);
+            const int fx = int((sx - ix) * 255);
+            auto p = [&](int x, int y, int c) { return int(rgba[(size_t(y) * w + x) * 4 + c]); };
+            uint32_t word = 0;
+            for (int c = 0; c < 3; c++) {
+                const int left = MixByHand(p(ix, iy, c), p(ix, iy + 1, c), fy);
+                const int right = MixByHand(p(ix + 1, iy, c), p(ix + 1, iy + 1, c), fy);
+                word = (word << 8) | uint32_t(MixByHand(left, right, fx));
+            }
+            out[r * 640 + j] = word;
+        }
+    }
+    return out;
+}
+
+std::vector<uint8_t> RandomSamples(int w, int h, int components, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> samples(size_t(w) * h * components);
+    for (auto& s : samples) {
+        s = uint8_t(random());
+    }
+    return samples;
+}
+
+std::vector<uint8_t> ToRgba(const std::vector<uint8_t>& samples, int components) {
+    std::vector<uint8_t> rgba;
+    for (size_t i = 0; i < samples.size(); i += components) {
+        rgba.push_back(samples[i]);
+        rgba.push_back(samples[i + (components > 1 ? 1 : 0)]);
+        rgba.push_back(samples[i + (components > 1 ? 2 : 0)]);
+        rgba.push_back(components == 4 ? samples[i + 3] : 255);
+    }
+    return rgba;
+}
+
+class Movie : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        ASSERT_TRUE(AllocFrameBuffer());
+    }
+    void TearDown() override {
+        FreeMovie();
+        FreeFrameBuffer();
+    }
+    std::vector<uint32_t> Frame() { return std::vector<uint32_t>(FrameBuffer, FrameBuffer + 640 * 480); }
+    void Load(const std::vector<uint8_t>& movie) { ASSERT_TRUE(LoadMovieFromMemory(movie.data(), movie.size())); }
+    // Fills the frame buffer with a pattern, draws, and says whether it came out wholly black.
+    bool DrawsBlack(int32_t i) {
+        for (int k = 0; k < 640 * 480; k++) {
+            FrameBuffer[k] = 0x00ABCDEF;
+        }
+        const bool drawn = DrawMovieFrame(i);
+        for (int k = 0; k < 640 * 480; k++) {
+            if (FrameBuffer[k] != 0) {
+                return false;
+            }
+        }
+        return !drawn;
+    }
+};
+
+TEST_F(Movie, LerpTableAndTheMixRounding) {
+    Load(MakeMovie({}, 0));
+    EXPECT_EQ(MovieFrameCount, 0);
+    EXPECT_EQ(LerpTable[128 * 256 + 190], 95);
+    EXPECT_EQ(LerpTable[190 * 256 + 128], 95);
+    EXPECT_EQ(LerpTable[255 * 256 + 255], 254);
+    EXPECT_EQ(LerpTable[254 * 256 + 1], 0);
+    EXPECT_EQ(LerpTable[0], 0);
+    // (10, 200) and (200, 10) at 128 both give 105.
+    EXPECT_EQ(10 + LerpTable[128 * 256 + 190], 105);
+    EXPECT_EQ(200 - LerpTable[128 * 256 + 190], 105);
+}
+
+TEST_F(Movie, TwoByTwoFrameStretchedByHand) {
+    // R: top row 0, bottom row 255. G: left column 0, right column 200. B: top 200, bottom 10.
+    const std::vector<uint8_t> samples = {0, 0, 200, 0, 200, 200, 255, 0, 10, 255, 200, 10};
+    Load(MakeMovie({EncodeJ2k(samples, 2, 2, 3)}, 1));
+    ASSERT_TRUE(DrawMovieFrame(0));
+    auto at = [&](int x, int y) { return FrameBuffer[y * 640 + x]; };
+    for (int x = 0; x < 640; x += 7) {
+        EXPECT_EQ(at(x, 0), 0u);
+        EXPECT_EQ(at(x, 39), 0u);
+        EXPECT_EQ(at(x, 441), 0u);
+        EXPECT_EQ(at(x, 479), 0u);
+    }
+    // Row 40: sy = 40 steps of 0.00208768 = 0.0835, fy = 21: R = (21*255) >> 8 = 20, B = 200 - (21*190 >> 8) = 185.
+    // Column 320: fx = 127, G = 127*200 >> 8 = 99; column 639: fx = 254, G = 198.
+    EXPECT_EQ(at(0, 40), (20u << 16) | (0u << 8) | 185u);
+    EXPECT_EQ(at(320, 40), (20u << 16) | (99u << 8) | 185u);
+    EXPECT_EQ(at(639, 40), (20u << 16) | (198u << 8) | 185u);
+    // Row 440: sy = 0.9186, fy = 234: R = 234*255 >> 8 = 233, B = 200 - (234*190 >> 8) = 27.
+    EXPECT_EQ(at(639, 440), (233u << 16) | (198u << 8) | 27u);
+}
+
+TEST_F(Movie, FullSizeFrameKeepsRowsAndMixesColumnsAt254) {
+    const auto samples = RandomSamples(640, 480, 3, 7);
+    const auto rgba = ToRgba(samples, 3);
+    Load(MakeMovie({EncodeJ2k(samples, 640, 480, 3)}, 1, 3));
+    ASSERT_TRUE(DrawMovieFrame(0));
+    auto src = [&](int x, int y, int c) { return int(rgba[(size_t(y) * 640 + x) * 4 + c]); };
+    for (int r = 40; r <= 440; r++) {
+        for (int j = 0; j < 640; j++) {
+            uint32_t expected = 0;
+            for (int c = 0; c < 3; c++) {
+                const int v = j == 0 ? src(0, r, c) : MixByHand(src(j - 1, r, c), src(j, r, c), 254);
+                expected = (expected << 8) | uint32_t(v);
+            }
+            ASSERT_EQ(FrameBuffer[r * 640 + j], expected) << r << "," << j;
+        }
+    }
+}
+
+TEST_F(Movie, EncodedFramesOfSeveralShapesMatchTheStraightforwardStretch) {
+    struct Case {
+        int w, h, components;
+    };
+    const Case cases[] = {{320, 240, 3}, {35, 35, 3}, {2, 300, 4}, {17, 2, 4}, {100, 80, 1}};
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<std::vector<uint8_t>> rgbas;
+    unsigned seed = 1;
+    for (const Case& c : cases) {
+        const auto samples = RandomSamples(c.w, c.h, c.components, seed++);
+        frames.push_back(EncodeJ2k(samples, c.w, c.h, c.components));
+        ASSERT_FALSE(frames.back().empty());
+        rgbas.push_back(ToRgba(samples, c.components));
+    }
+    Load(MakeMovie(frames, int32_t(frames.size()), 1));
+    // Drawn in any order, any number of times.
+    for (int i : {4, 0, 2, 1, 3, 0}) {
+        ASSERT_TRUE(DrawMovieFrame(i)) << ShowError();
+        EXPECT_EQ(Frame(), ReferenceStretch(rgbas[i], cases[i].w, cases[i].h)) << "frame " << i;
+    }
+}
+
+TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
+    const auto good = EncodeJ2k(RandomSamples(40, 30, 3, 11), 40, 30, 3);
+    const auto goodRgba = ToRgba(RandomSamples(40, 30, 3, 11), 3);
+    const auto other = EncodeJ2k(RandomSamples(20, 10, 3, 12), 20, 10, 3);
+
+    // A count larger than the records: frames past the end draw the last record.
+    Load(MakeMovie({other, good}, 9));
+    ASSERT_TRUE(DrawMovieFrame(7));
+    EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
+    // A length that runs past the end of the buffer: the walk stops at the record before it.
+    auto movie = MakeMovie({good, other}, 2);
+    movie.resize(movie.size() - 5);
+    Load(movie);
+    ASSERT_TRUE(DrawMovieFrame(1));
+    EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
+    // Not one whole record.
+    movie = MakeMovie({good}, 1);
+    movie.resize(movie.size() - 1);
+    Load(movie);
+    EXPECT_TRUE(DrawsBlack(0));
+    EXPECT_TRUE(DrawsBlack(-1));
+
+    std::vector<std::vector<uint8_t>> bad;
+    bad.push_back(std::vector<uint8_t>(good.begin() + 2, good.end()));      // no SOC + SIZ
+    bad.push_back(std::vector<uint8_t>(good.begin(), good.end() - 2));      // end marker missing: refused
+    bad.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 30));   // cut inside SIZ
+    bad.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 4));    // markers only
+    bad.push_back(EncodeJ2k(RandomSamples(30, 30, 2, 3), 30, 30, 2));       // two components
+    bad.push_back(EncodeJ2k(RandomSamples(32, 32, 3, 4), 32, 32, 3, 2, 2)); // subsampled chroma
+    bad.push_back(EncodeJ2k(RandomSamples(1, 40, 3, 5), 1, 40, 3));         // one pixel wide
+    bad.push_back(EncodeJ2k(RandomSamples(40, 1, 3, 5), 40, 1, 3));         // one pixel high
+    auto huge = good;
+    huge[8] = 0x30; // Xsiz's top byte: a frame hundreds of millions of pixels wide
+    bad.push_back(huge);
+    auto tiles = good;
+    tiles[24] = 0, tiles[25] = 0, tiles[26] = 0, tiles[27] = 0; // tiles of no width
+    bad.push_back(tiles);
+    auto deep = good;
+    deep[42] = 0x1F; // a 32-bit component
+    bad.push_back(deep);
+    auto lsiz = good;
+    lsiz[5] += 3; // marker length no longer 38 + 3 x components
+    bad.push_back(lsiz);
+    Load(MakeMovie(bad, int32_t(bad.size())));
+    for (int i = 0; i < int(bad.size()); i++) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(DrawsBlack(i)) << "record " << i;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "record " << i;
+        EXPECT_STRNE(ShowError(), "");
+    }
+}
+
+TEST_F(Movie, CorruptPacketDataNeverReadsOutside) {
+    // Flipped bytes after the headers decode to something or to nothing; either way nothing leaves its buffer
+    // (the sanitizer build checks that) and the bands stay black.
+    const auto good = EncodeJ2k(RandomSamples(64, 48, 3, 21), 64, 48, 3);
+    std::vector<std::vector<uint8_t>> frames;
+    std::mt19937 random(5);
+    for (int n = 0; n < 24; n++) {
+        auto damaged = good;
+        for (int k = 0; k < 6; k++) {
+            damaged[60 + random() % (damaged.size() - 60)] ^= uint8_t(1 + random() % 255);
+        }
+        frames.push_back(damaged);
+    }
+    Load(MakeMovie(frames, int32_t(frames.size())));
+    for (int i = 0; i < int(frames.size()); i++) {
+        DrawMovieFrame(i);
+        for (int r : {0, 39, 441, 479}) {
+            for (int x = 0; x < 640; x++) {
+                ASSERT_EQ(FrameBuffer[r * 640 + x], 0u);
+            }
+        }
+    }
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
+    const std::filesystem::path root = std::filesystem::path(QUIMBLES_CORPUS_DIR) / "j2k";
+    if (!std::filesystem::exists(root)) {
+        GTEST_SKIP() << "no corpus at " << root;
+    }
+    int drawn = 0, black = 0;
+    for (const char* folder : {"generated", "real"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
+            const auto code = ReadFile(entry.path());
+            if (code.size() < 4 || code[0] != 0xFF || code[1] != 0x4F) {
+                continue;
+            }
+            const DecodedJ2k oracle = DecodeJ2k(code);
+            Load(MakeMovie({code}, 1, 2));
+            SCOPED_TRACE(entry.path().filename().string());
+            const bool usable = oracle.ok && oracle.sameSizes && oracle.width >= 2 && oracle.height >= 2 &&
+                                (oracle.components == 1 || oracle.components == 3 || oracle.components == 4) &&
+                                size_t(oracle.width) * oracle.height <= (4u << 20);
+            if (!usable) {
+                EXPECT_TRUE(DrawsBlack(0));
+                black++;
+                continue;
+            }
+            std::vector<uint8_t> rgba;
+            for (size_t k = 0; k < size_t(oracle.width) * oracle.height; k++) {
+                for (int c = 0; c < 3; c++) {
+                    rgba.push_back(uint8_t(oracle.planes[oracle.components == 1 ? 0 : c][k]));
+                }
+                rgba.push_back(255);
+            }
+            ASSERT_TRUE(DrawMovieFrame(0)) << ShowError();
+            EXPECT_EQ(Frame(), ReferenceStretch(rgba, oracle.width, oracle.height));
+            drawn++;
+        }
+    }
+    EXPECT_GT(drawn, 10);
+    EXPECT_GT(black, 0);
+}
+
+TEST_F(Movie, LoadMovieWaitsForTheRecordedSize) {
+    const auto movie = MakeMovie({EncodeJ2k(RandomSamples(8, 8, 3, 2), 8, 8, 3)}, 1);
+    const auto path = std::filesystem::temp_directory_path() / "quimbles-movie-test.movie";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(movie.data()), std::streamsize(movie.size()));
+    }
+    ASSERT_TRUE(LoadMovie(path.string().c_str(), int32_t(movie.size())));
+    EXPECT_EQ(MovieFrameCount, 1);
+    EXPECT_EQ(MovieSize, int32_t(movie.size()));
+    EXPECT_TRUE(DrawMovieFrame(0));
+    FreeMovie();
+    EXPECT_EQ(MovieFrameCount, 0);
+    EXPECT_EQ(MovieBuffer, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(LoadMovie(path.string().c_str(), int32_t(movie.size()) + 1));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(MovieBuffer, nullptr);
+    std::filesystem::remove(path);
+}
+
+} // namespace

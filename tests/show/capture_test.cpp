@@ -1,0 +1,140 @@
+// The whole show captured on the virtual platform, twice: the frame logs and the WAV files must be the same
+// bytes, the log must have one line per frame of the show, and known frames must have the CRC-32 that zlib
+// gives for the pixels they must hold.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "test_data.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Lines(const fs::path& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// CRC-32 of 640 x 480 copies of one word, written little-endian.
+std::string CrcOfUniform(uint32_t word) {
+    std::vector<uint8_t> bytes(640 * 480 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        bytes[i] = uint8_t(word), bytes[i + 1] = uint8_t(word >> 8), bytes[i + 2] = uint8_t(word >> 16);
+        bytes[i + 3] = uint8_t(word >> 24);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lx", crc32(crc32(0, nullptr, 0), bytes.data(), uInt(bytes.size())));
+    return text;
+}
+
+struct CaptureRun {
+    std::vector<std::string> log;
+    std::vector<uint8_t> wav;
+    int status;
+};
+
+CaptureRun Capture(const fs::path& data, const fs::path& out, const std::string& name) {
+    const fs::path log = out / (name + ".log");
+    const fs::path wav = out / (name + ".wav");
+    const std::string command = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-capture --data '" + data.string() +
+                                "' --frame-log '" + log.string() + "' --wav '" + wav.string() + "' 2>/dev/null";
+    CaptureRun run;
+    run.status = std::system(command.c_str());
+    run.log = Lines(log);
+    run.wav = ReadAll(wav);
+    return run;
+}
+
+class CaptureShow : public ::testing::Test {
+protected:
+    fs::path root;
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("quimbles-capture-test-" + std::to_string(::getpid()));
+        fs::create_directories(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+};
+
+TEST_F(CaptureShow, MadeUpDataTwiceGivesTheSameBytes) {
+    const fs::path module = fs::path(QUIMBLES_CORPUS_DIR) / "xm" / "vodovod--walk.xm";
+    if (!fs::exists(module)) {
+        GTEST_SKIP() << "no corpus module at " << module;
+    }
+    MakeTestData(root / "data", module.string(), 4);
+    const CaptureRun first = Capture(root / "data", root, "first");
+    const CaptureRun second = Capture(root / "data", root, "second");
+    ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(second.status, 0);
+    // 1 + (64 + 257) + (64 + 129) + (64 + 129) + (256 + 1025) + 3 movies x 2 passes x 4 + (256 + 1024 + 257)
+    ASSERT_EQ(first.log.size(), 3526u + 24u);
+    EXPECT_EQ(first.log, second.log);
+    EXPECT_EQ(first.wav, second.wav);
+    for (size_t i = 0; i < first.log.size(); i += 97) {
+        ASSERT_EQ(first.log[i].substr(0, first.log[i].find(' ')), std::to_string(i));
+        ASSERT_EQ(first.log[i].size(), std::to_string(i).size() + 9);
+    }
+    // Frame 0 is black; the last frame is the logo at level 0 (black); the logo at full level is the
+    // uniform picture (0, 200, 255): word 0x0000C8FF.
+    EXPECT_EQ(first.log.front(), "0 " + CrcOfUniform(0));
+    EXPECT_EQ(first.log.back(), std::to_string(first.log.size() - 1) + " " + CrcOfUniform(0));
+    const size_t fullLogo = first.log.size() - 257 - 500;
+    EXPECT_EQ(first.log[fullLogo], std::to_string(fullLogo) + " " + CrcOfUniform(0x0000C8FF));
+    // The WAV: a 44-byte header, 16-bit stereo at 44100, and about as long as the frames at 60 per second
+    // (movie frames take 130 ms of two refreshes... at least the picture frames' 3526 / 60 s).
+    ASSERT_GT(first.wav.size(), 44u);
+    EXPECT_EQ(std::string(first.wav.begin(), first.wav.begin() + 4), "RIFF");
+    const double seconds = double(first.wav.size() - 44) / (44100 * 4);
+    EXPECT_GT(seconds, 3526.0 / 60);
+    EXPECT_LT(seconds, 3526.0 / 60 + 24 * 0.2 + 5);
+    bool heard = false;
+    for (size_t i = 44; i + 1 < first.wav.size() && !heard; i += 2) {
+        heard = first.wav[i] != 0 || first.wav[i + 1] != 0;
+    }
+    EXPECT_TRUE(heard) << "the music should be heard under the pictures";
+}
+
+TEST_F(CaptureShow, TheRealDataTwiceGivesTheSameBytes) {
+    const fs::path data = fs::path(QUIMBLES_SOURCE_DIR) / "data";
+    if (!fs::exists(data / "wide.xm") || !fs::exists(data / "tabi.movie")) {
+        GTEST_SKIP() << "the show's data/ folder is not in this tree yet";
+    }
+    const CaptureRun first = Capture(data, root, "first");
+    const CaptureRun second = Capture(data, root, "second");
+    ASSERT_EQ(first.status, 0);
+    EXPECT_EQ(first.log, second.log);
+    EXPECT_EQ(first.wav, second.wav);
+    EXPECT_GT(first.log.size(), 3526u);
+}
+
+TEST_F(CaptureShow, MissingDataEndsWithAReason) {
+    const std::string command = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-capture --data '" +
+                                (root / "nothing").string() + "' 2>/dev/null";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    fs::create_directories(root / "empty");
+    const std::string empty = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-capture --data '" +
+                              (root / "empty").string() + "' 2>'" + (root / "said.txt").string() + "'";
+    EXPECT_NE(std::system(empty.c_str()), 0);
+    const auto said = ReadAll(root / "said.txt");
+    EXPECT_NE(std::string(said.begin(), said.end()).find("data/wide.xm"), std::string::npos);
+}
+
+} // namespace

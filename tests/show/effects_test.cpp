@@ -1,0 +1,251 @@
+// The effects against values worked out by hand from the integer formulas.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "show/effects.h"
+
+namespace {
+
+uint8_t* NewPixels(int w, int h) {
+    return static_cast<uint8_t*>(std::calloc(size_t(w) * h, 4));
+}
+
+class Effects : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        ASSERT_TRUE(AllocFrameBuffer());
+        ClearFrame();
+    }
+    void TearDown() override {
+        FreePicture();
+        FreeTextStrip();
+        FreeFrameBuffer();
+    }
+    uint32_t At(int x, int y) { return FrameBuffer[y * 640 + x]; }
+    // A 380 x 288 strip with every pixel set to the given R, G, B, A.
+    void FillStrip(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+        FreeTextStrip();
+        TextStrip.pixels = NewPixels(380, 288);
+        TextStrip.width = 380;
+        TextStrip.height = 288;
+        for (int i = 0; i < 380 * 288; i++) {
+            uint8_t* p = TextStrip.pixels + 4 * i;
+            p[0] = r, p[1] = g, p[2] = b, p[3] = a;
+        }
+    }
+    void FillFrame(uint32_t word) {
+        for (int i = 0; i < 640 * 480; i++) {
+            FrameBuffer[i] = word;
+        }
+    }
+};
+
+TEST_F(Effects, FadeScalesEachChannelWithAShiftOfEight) {
+    Picture.pixels = NewPixels(640, 480);
+    Picture.width = 640;
+    Picture.height = 480;
+    auto set = [](int i, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+        uint8_t* p = Picture.pixels + 4 * i;
+        p[0] = r, p[1] = g, p[2] = b, p[3] = a;
+    };
+    set(0, 255, 255, 255, 0);
+    set(1, 200, 100, 3, 255);
+    set(640 * 480 - 1, 1, 2, 3, 9);
+    FadePicture(256);
+    EXPECT_EQ(At(0, 0), 0x00FFFFFFu); // alpha ignored, top byte zero
+    EXPECT_EQ(At(1, 0), 0x00C86403u);
+    EXPECT_EQ(At(639, 479), 0x00010203u);
+    FadePicture(128);
+    EXPECT_EQ(At(0, 0), 0x007F7F7Fu);
+    FadePicture(77); // 200*77 = 15400 -> 60, 100*77 = 7700 -> 30, 3*77 = 231 -> 0
+    EXPECT_EQ(At(1, 0), 0x003C1E00u);
+    FadePicture(0);
+    for (int i = 0; i < 640 * 480; i++) {
+        ASSERT_EQ(FrameBuffer[i], 0u) << i;
+    }
+}
+
+TEST_F(Effects, TextBlendsWith254Not255) {
+    SetTextRect(0, 0, 380, 72);
+    FillStrip(255, 255, 255, 255);
+    FillFrame(0x00102030);
+    DrawTextStrip(0, 0, 256);
+    EXPECT_EQ(At(0, 0), 0x00FEFEFEu); // 255*255 >> 8 = 254
+    EXPECT_EQ(At(379, 71), 0x00FEFEFEu);
+    EXPECT_EQ(At(380, 0), 0x00102030u); // right of the rectangle
+    EXPECT_EQ(At(0, 72), 0x00102030u);  // below it
+    DrawTextStrip(0, 100, 0);           // intensity 0 over full coverage: black
+    EXPECT_EQ(At(5, 100), 0u);
+
+    FillStrip(255, 255, 255, 0); // no coverage: background * 255 >> 8
+    FillFrame(0x00FF8001);
+    DrawTextStrip(10, 10, 256);
+    EXPECT_EQ(At(10, 10), 0x00FE7F00u);
+    EXPECT_EQ(At(9, 10), 0x00FF8001u);
+
+    // S = (200, 100, 50, A = 128), D = (10, 20, 30), intensity 128:
+    // r = (128*100 + 127*10) >> 8 = 54, g = (128*50 + 127*20) >> 8 = 34, b = (128*25 + 127*30) >> 8 = 27
+    FillStrip(200, 100, 50, 128);
+    FillFrame(0x000A141E);
+    DrawTextStrip(0, 0, 128);
+    EXPECT_EQ(At(100, 30), (54u << 16) | (34u << 8) | 27u);
+}
+
+TEST_F(Effects, TextIsClippedAtEveryEdge) {
+    // A strip whose red byte is its column and green byte its row, fully covering, at full intensity:
+    // the drawn value is v * 255 >> 8, so we can tell which source pixel landed where.
+    FillStrip(0, 0, 0, 255);
+    for (int y = 0; y < 288; y++) {
+        for (int x = 0; x < 380; x++) {
+            uint8_t* p = TextStrip.pixels + 4 * (y * 380 + x);
+            p[0] = uint8_t(x & 0xFF);
+            p[1] = uint8_t(y);
+        }
+    }
+    auto expected = [](int sx, int sy) {
+        return (uint32_t(((sx & 0xFF) * 255) >> 8) << 16) | (uint32_t((sy * 255) >> 8) << 8);
+    };
+    SetTextRect(0, 72, 380, 144);
+    const uint32_t marker = 0x00ABCDEF;
+    FillFrame(marker);
+    DrawTextStrip(640, 0, 256);  // wholly right of the screen
+    DrawTextStrip(-380, 0, 256); // wholly left
+    DrawTextStrip(0, 480, 256);  // wholly below
+    DrawTextStrip(0, -72, 256);  // wholly above
+    for (int i = 0; i < 640 * 480; i++) {
+        ASSERT_EQ(FrameBuffer[i], marker) << i;
+    }
+    DrawTextStrip(-100, 0, 256); // the rightmost 280 columns at screen columns 0..279
+    EXPECT_EQ(At(0, 0), expected(100, 72));
+    EXPECT_EQ(At(279, 71), expected(379, 143));
+    EXPECT_EQ(At(280, 0), marker);
+    FillFrame(marker);
+    DrawTextStrip(600, 450, 256); // cut at column 639 and row 479
+    EXPECT_EQ(At(600, 450), expected(0, 72));
+    EXPECT_EQ(At(639, 479), expected(39, 72 + 29));
+    EXPECT_EQ(At(599, 479), marker);
+    FillFrame(marker);
+    DrawTextStrip(20, -50, 256); // top 50 rows cut away
+    EXPECT_EQ(At(20, 0), expected(0, 122));
+    EXPECT_EQ(At(20, 21), expected(0, 143));
+    EXPECT_EQ(At(20, 22), marker);
+    // A rectangle outside the strip is not read at all.
+    FillFrame(marker);
+    SetTextRect(0, 250, 380, 322);
+    DrawTextStrip(0, 0, 256);
+    EXPECT_EQ(At(0, 0), marker);
+}
+
+std::string TempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / (std::string("quimbles-show-") + name)).string();
+}
+
+void WriteBytes(const std::string& path, size_t count) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::vector<char> zeros(count, 0);
+    std::fwrite(zeros.data(), 1, count, f);
+    std::fclose(f);
+}
+
+// Writes an RGB PNG through libpng, the independent writer.
+int32_t WritePng(const std::string& path, int w, int h, uint8_t seed) {
+    std::vector<uint8_t> rgb(size_t(w) * h * 3);
+    for (size_t i = 0; i < rgb.size(); i++) {
+        rgb[i] = uint8_t(i * 7 + seed);
+    }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = w;
+    image.height = h;
+    image.format = PNG_FORMAT_RGB;
+    EXPECT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr));
+    return int32_t(std::filesystem::file_size(path));
+}
+
+TEST_F(Effects, WaitForFileSizePausesReportsAndGivesUp) {
+    const std::string path = TempPath("wait.bin");
+    WriteBytes(path, 100);
+    EXPECT_EQ(FileSize(path.c_str()), 100);
+    EXPECT_TRUE(WaitForFileSize(path.c_str(), 100));
+    EXPECT_TRUE(fake::sleeps.empty());
+
+    // The file grows to its size while we wait: every probe after the first is preceded by a pause.
+    fake::onSleep = [&](uint32_t) {
+        if (fake::sleeps.size() == 3) {
+            WriteBytes(path, 250);
+        }
+    };
+    EXPECT_TRUE(WaitForFileSize(path.c_str(), 250));
+    EXPECT_EQ(fake::sleeps.size(), 3u);
+
+    // Never the right size: gives up after about ten seconds of pauses, none of them zero.
+    fake::Reset();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(WaitForFileSize(path.c_str(), 999));
+    const std::string said = testing::internal::GetCapturedStderr();
+    uint64_t total = 0;
+    for (uint32_t ms : fake::sleeps) {
+        ASSERT_GT(ms, 0u);
+        total += ms;
+    }
+    EXPECT_GE(total, 9000u);
+    EXPECT_LE(total, 12000u);
+    EXPECT_NE(said.find(path), std::string::npos);
+    EXPECT_NE(said.find("250 of 999 bytes"), std::string::npos);
+    EXPECT_NE(std::string(ShowError()).find("250 bytes instead of 999"), std::string::npos);
+
+    std::filesystem::remove(path);
+    fake::Reset();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(WaitForFileSize(path.c_str(), 10));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(FileSize(path.c_str()), -1);
+    EXPECT_NE(std::string(ShowError()).find("missing"), std::string::npos);
+}
+
+TEST_F(Effects, PicturesOfTheWrongShapeAreRefused) {
+    const std::string good = TempPath("good.png");
+    const std::string small = TempPath("small.png");
+    const std::string narrow = TempPath("narrow.png");
+    const int32_t goodSize = WritePng(good, 640, 480, 3);
+    const int32_t smallSize = WritePng(small, 64, 48, 5);
+    const int32_t narrowSize = WritePng(narrow, 300, 288, 1);
+
+    ASSERT_TRUE(LoadPicture(good.c_str(), goodSize));
+    // R, G, B come through as written; opaque.
+    EXPECT_EQ(Picture.pixels[0], 3);
+    EXPECT_EQ(Picture.pixels[4 * 1000 + 1], uint8_t((1000 * 3 + 1) * 7 + 3));
+    FadePicture(256);
+    EXPECT_EQ(At(0, 0), (3u << 16) | (10u << 8) | 17u);
+
+    EXPECT_FALSE(LoadPicture(small.c_str(), smallSize));
+    EXPECT_EQ(Picture.pixels, nullptr);
+    EXPECT_NE(std::string(ShowError()).find("640x480"), std::string::npos);
+
+    EXPECT_TRUE(LoadTextStrip(good.c_str(), goodSize));
+    EXPECT_FALSE(LoadTextStrip(narrow.c_str(), narrowSize));
+    EXPECT_EQ(TextStrip.pixels, nullptr);
+    EXPECT_NE(std::string(ShowError()).find("380x72"), std::string::npos);
+
+    // Not a PNG at all.
+    WriteBytes(small, 40);
+    EXPECT_FALSE(LoadPicture(small.c_str(), 40));
+    EXPECT_NE(std::string(ShowError()).find(small), std::string::npos);
+    for (const auto& p : {good, small, narrow}) {
+        std::filesystem::remove(p);
+    }
+}
+
+} // namespace

@@ -1,0 +1,353 @@
+// quimbles-capture: the show on the virtual platform, written out frame for frame as a video with its sound,
+// a WAV of what a listener hears, and a log of every frame's CRC-32.
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <sys/wait.h>
+
+#include "app/display.h"
+#include "app/virtual_platform.h"
+#include "audio/stream.h"
+#include "music/music.h"
+#include "show/effects.h"
+#include "show/script.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+    std::string data = "data";
+    int fps = 60;
+    std::string video, wav, frameLog;
+};
+
+// A WAV file whose sizes are filled in when it is closed.
+struct WavWriter {
+    FILE* file = nullptr;
+    uint64_t frames = 0;
+};
+
+void PutLe(FILE* f, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; i++) {
+        std::fputc(int((value >> (8 * i)) & 0xFF), f);
+    }
+}
+
+bool OpenWav(WavWriter* wav, const std::string& path) {
+    wav->file = std::fopen(path.c_str(), "wb");
+    if (!wav->file) {
+        std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fwrite("RIFF\0\0\0\0WAVEfmt ", 1, 16, wav->file);
+    PutLe(wav->file, 16, 4);
+    PutLe(wav->file, 1, 2);         // linear PCM
+    PutLe(wav->file, 2, 2);         // stereo
+    PutLe(wav->file, 44100, 4);     // frames per second
+    PutLe(wav->file, 44100 * 4, 4); // bytes per second
+    PutLe(wav->file, 4, 2);         // bytes per frame
+    PutLe(wav->file, 16, 2);        // bits per sample
+    std::fwrite("data\0\0\0\0", 1, 8, wav->file);
+    return true;
+}
+
+void WriteWavFrames(WavWriter* wav, const int16_t* samples, uint32_t frames) {
+    if (!wav->file) {
+        return;
+    }
+    for (uint32_t i = 0; i < 2 * frames; i++) {
+        PutLe(wav->file, uint16_t(samples[i]), 2);
+    }
+    wav->frames += frames;
+}
+
+bool CloseWav(WavWriter* wav) {
+    if (!wav->file) {
+        return true;
+    }
+    const uint64_t bytes = wav->frames * 4;
+    std::fseek(wav->file, 4, SEEK_SET);
+    PutLe(wav->file, uint32_t(36 + bytes), 4);
+    std::fseek(wav->file, 40, SEEK_SET);
+    PutLe(wav->file, uint32_t(bytes), 4);
+    const bool ok = std::fclose(wav->file) == 0;
+    wav->file = nullptr;
+    return ok;
+}
+
+struct Capture {
+    Options options;
+    FILE* frameLog = nullptr;
+    FILE* videoPipe = nullptr;
+    WavWriter wav;      // --wav
+    WavWriter videoWav; // the sound track for the video
+    uint64_t shown = 0;
+    uint64_t expectedFrames = 1;
+    int lastPercent = -1;
+    bool videoBroken = false;
+};
+
+Capture capture;
+
+void OnRefresh(const uint32_t* pixels, uint64_t, void*) {
+    if (!capture.videoPipe || capture.videoBroken) {
+        return;
+    }
+    // Words 0x00RRGGBB in memory order are the bytes B, G, R, 0: ffmpeg's bgr0 on a little-endian machine.
+    if (std::fwrite(pixels, 4, 640 * 480, capture.videoPipe) != 640 * 480) {
+        capture.videoBroken = true;
+    }
+}
+
+void OnAudio(const int16_t* samples, uint32_t frames, void*) {
+    WriteWavFrames(&capture.wav, samples, frames);
+    WriteWavFrames(&capture.videoWav, samples, frames);
+}
+
+void DrawProgress(bool done) {
+    const uint64_t total = capture.expectedFrames > capture.shown ? capture.expectedFrames : capture.shown;
+    const int percent = done ? 100 : int(capture.shown * 100 / total);
+    if (percent == capture.lastPercent) {
+        return;
+    }
+    capture.lastPercent = percent;
+    char bar[41];
+    for (int i = 0; i < 40; i++) {
+        bar[i] = i < percent * 40 / 100 ? '#' : '.';
+    }
+    bar[40] = 0;
+    std::fprintf(stderr, "\r[%s] %3d%%  frame %llu", bar, percent, (unsigned long long)capture.shown);
+    if (done) {
+        std::fputc('\n', stderr);
+    }
+}
+
+void OnShowFrame(const uint32_t* frame) {
+    if (capture.frameLog) {
+        // The CRC covers the 1,228,800 bytes of the words in little-endian order.
+        uint8_t bytes[640 * 4];
+        uLong crc = crc32(0, nullptr, 0);
+        for (int row = 0; row < 480; row++) {
+            for (int x = 0; x < 640; x++) {
+                const uint32_t w = frame[row * 640 + x];
+                bytes[4 * x] = uint8_t(w), bytes[4 * x + 1] = uint8_t(w >> 8);
+                bytes[4 * x + 2] = uint8_t(w >> 16), bytes[4 * x + 3] = uint8_t(w >> 24);
+            }
+            crc = crc32(crc, bytes, sizeof bytes);
+        }
+        std::fprintf(capture.frameLog, "%llu %08lx\n", (unsigned long long)capture.shown, (unsigned long)crc);
+    }
+    capture.shown++;
+    DrawProgress(false);
+}
+
+// The number of frames the show will present: the fixed picture scenes plus each movie twice.
+uint64_t ExpectedFrames() {
+    uint64_t frames = 1 + 321 + 193 + 193 + 1281 + 1537;
+    for (const char* path : {"data/tabi.movie", "data/rocu.movie", "data/rocu_mange.movie"}) {
+        FILE* f = std::fopen(path, "rb");
+        uint8_t head[9];
+        if (f && std::fread(head, 1, 9, f) == 9) {
+            const int32_t count = int32_t(head[5] | (head[6] << 8) | (head[7] << 16) | (uint32_t(head[8]) << 24));
+            frames += count > 0 ? 2 * uint64_t(count) : 0;
+        }
+        if (f) {
+            std::fclose(f);
+        }
+    }
+    return frames;
+}
+
+void Usage() {
+    std::fprintf(stderr, "usage: quimbles-capture [--data DIR] [--fps N] [--video OUT] [--wav OUT.wav] "
+                         "[--frame-log FILE]\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            Usage();
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            Usage();
+            return false;
+        }
+        const std::string value = argv[++i];
+        if (arg == "--data") {
+            options->data = value;
+        } else if (arg == "--fps") {
+            char* end = nullptr;
+            const long fps = std::strtol(value.c_str(), &end, 10);
+            if (*end || fps < 1 || fps > 1000) {
+                std::fprintf(stderr, "quimbles-capture: --fps needs a whole number from 1 to 1000\n");
+                return false;
+            }
+            options->fps = int(fps);
+        } else if (arg == "--video") {
+            options->video = value;
+        } else if (arg == "--wav") {
+            options->wav = value;
+        } else if (arg == "--frame-log") {
+            options->frameLog = value;
+        } else {
+            Usage();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HaveFfmpeg() {
+    return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+bool IsLosslessContainer(const std::string& path) {
+    const std::string ext = fs::path(path).extension().string();
+    return ext == ".mkv" || ext == ".nut" || ext == ".avi";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options& options = capture.options;
+    if (!ParseOptions(argc, argv, &options)) {
+        return 2;
+    }
+    // Every output path is made absolute before we move into the folder that holds the data.
+    auto absolute = [](std::string& p) {
+        if (!p.empty()) {
+            p = fs::absolute(p).string();
+        }
+    };
+    absolute(options.video);
+    absolute(options.wav);
+    absolute(options.frameLog);
+    const fs::path data = fs::absolute(options.data);
+    if (!fs::is_directory(data)) {
+        std::fprintf(stderr, "quimbles-capture: no data folder at %s\n", data.c_str());
+        return 1;
+    }
+    if (!options.video.empty() && !HaveFfmpeg()) {
+        std::fprintf(stderr, "quimbles-capture: --video needs ffmpeg, which was not found (Debian: apt-get install "
+                             "ffmpeg)\n");
+        return 1;
+    }
+
+    // The show reads "data/..." from its working folder: give it one whose data is the chosen folder.
+    char pattern[] = "/tmp/quimbles-capture-XXXXXX";
+    const char* work = mkdtemp(pattern);
+    if (!work) {
+        std::fprintf(stderr, "quimbles-capture: cannot make a working folder: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const fs::path workDir = work;
+    std::error_code error;
+    fs::create_directory_symlink(data, workDir / "data", error);
+    const fs::path videoTemp = workDir / "picture.mkv";
+    const fs::path soundTemp = workDir / "sound.wav";
+    auto cleanUp = [&] { fs::remove_all(workDir, error); };
+    if (error) {
+        std::fprintf(stderr, "quimbles-capture: cannot link the data folder: %s\n", error.message().c_str());
+        cleanUp();
+        return 1;
+    }
+
+    if (!options.frameLog.empty() && !(capture.frameLog = std::fopen(options.frameLog.c_str(), "w"))) {
+        std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", options.frameLog.c_str(), std::strerror(errno));
+        cleanUp();
+        return 1;
+    }
+    if (!options.wav.empty() && !OpenWav(&capture.wav, options.wav)) {
+        cleanUp();
+        return 1;
+    }
+    if (!options.video.empty()) {
+        // The picture goes losslessly into a temporary file; the sound is added when the show is over.
+        const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt bgr0 -s 640x480 -framerate " +
+                                    std::to_string(options.fps) + " -i - -c:v ffv1 -pix_fmt bgr0 " +
+                                    Quote(videoTemp.string());
+        capture.videoPipe = popen(command.c_str(), "w");
+        if (!capture.videoPipe || !OpenWav(&capture.videoWav, soundTemp.string())) {
+            std::fprintf(stderr, "quimbles-capture: cannot start ffmpeg\n");
+            cleanUp();
+            return 1;
+        }
+    }
+
+    const fs::path saved = fs::current_path();
+    fs::current_path(workDir);
+    capture.expectedFrames = ExpectedFrames();
+    SetVirtualRefreshRate(options.fps);
+    SetVirtualRefreshCallback(OnRefresh, nullptr);
+    SetVirtualAudioCallback(OnAudio, nullptr);
+    ShowFrameObserver = OnShowFrame;
+
+    int status = 0;
+    if (!InitDisplay()) {
+        status = 1;
+    } else if (OpenSound() != 1) {
+        ShutdownDisplay();
+        status = 1;
+    } else {
+        BuildPeriodTables();
+        const bool shown = RunDemoScript();
+        StopMusic();
+        const bool soundFailed = StreamFault() != nullptr;
+        CloseSound();
+        ShutdownDisplay();
+        status = shown && !soundFailed ? 0 : 1;
+    }
+    DrawProgress(status == 0);
+    fs::current_path(saved);
+    ShowFrameObserver = nullptr;
+
+    if (capture.frameLog && std::fclose(capture.frameLog) != 0) {
+        status = 1;
+    }
+    if (!CloseWav(&capture.wav)) {
+        std::fprintf(stderr, "quimbles-capture: cannot finish %s\n", options.wav.c_str());
+        status = 1;
+    }
+    if (capture.videoPipe) {
+        const int piped = pclose(capture.videoPipe);
+        CloseWav(&capture.videoWav);
+        if (capture.videoBroken || piped != 0) {
+            std::fprintf(stderr, "quimbles-capture: ffmpeg could not encode the picture\n");
+            status = 1;
+        } else {
+            // Lossless containers keep the picture as it is; others get visually lossless H.264 that plays
+            // everywhere.
+            const std::string codecs = IsLosslessContainer(options.video)
+                                           ? "-c:v copy -c:a flac"
+                                           : "-c:v libx264 -preset fast -crf 12 -pix_fmt yuv444p -c:a aac -b:a 256k";
+            const std::string command = "ffmpeg -v error -y -i " + Quote(videoTemp.string()) + " -i " +
+                                        Quote(soundTemp.string()) + " -map 0:v -map 1:a " + codecs + " -shortest " +
+                                        Quote(options.video);
+            std::fprintf(stderr, "quimbles-capture: encoding %s\n", options.video.c_str());
+            if (std::system(command.c_str()) != 0) {
+                std::fprintf(stderr, "quimbles-capture: ffmpeg could not write %s\n", options.video.c_str());
+                status = 1;
+            }
+        }
+    }
+    cleanUp();
+    return status;
+}
