@@ -28,7 +28,7 @@ int N(const char* name) {
 }
 
 int8_t ToSample(double v) {
-    double s = v * 127.0;
+    double s = v * 127.0 * 0.8; // 0.8 leaves headroom for eight channels in the mix
     int i = int(s >= 0 ? s + 0.5 : s - 0.5);
     return int8_t(std::clamp(i, -127, 127));
 }
@@ -117,7 +117,7 @@ std::vector<XmInstrument> Instruments(size_t crashLength) {
         std::vector<int8_t> d(128);
         for (int i = 0; i < 128; ++i)
             d[i] = ToSample(0.55 * saw[i] / 127.0 + 0.4 * Sin(2 * kPi * i / 128.0));
-        ins[4] = {"bass", d, 0, 128, 60, 255, 24, 0, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3}};
+        ins[4] = {"bass", d, 0, 128, 50, 255, 24, 0, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3}};
     }
     // Lead: three saws at 64, 65 and 63 periods per 4096 samples, a chorus of about 27 cents.
     ins[5] = {"lead", DetunedSaw(4096, {64, 65, 63}, 9, 0), 0, 4096, 46, 255, 12, 0,
