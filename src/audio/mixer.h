@@ -20,3 +20,5 @@ void ReleaseMusic();
 
 // How many song ends RenderFrames has acted on since PrepareMusic (a restart or a move to the next module each).
 int32_t SongEndCount();
+// The fade command as the mixer sees it now: -1 once a fade has finished or a one-shot command was applied.
+int32_t FadeMode();

@@ -1,0 +1,51 @@
+#include "data_set.h"
+
+#include "pictures.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace makedata {
+
+const DataFile kDataFiles[10] = {
+    {"wide.xm", 40420},           {"textes.png", 68264},    {"le_poilu.png", 133299}, {"garbet_he.png", 143543},
+    {"tabi_feno.png", 125658},    {"vacances.png", 117741}, {"tabi.movie", 360063},   {"rocu.movie", 316964},
+    {"rocu_mange.movie", 109422}, {"quimbles.png", 164266},
+};
+
+std::vector<uint8_t> MakeDataFile(const std::string& name) {
+    size_t size = 0;
+    for (const DataFile& f : kDataFiles)
+        if (name == f.name)
+            size = f.size;
+    if (size == 0) {
+        std::fprintf(stderr, "make-data: %s is not one of the data files\n", name.c_str());
+        std::exit(1);
+    }
+    std::vector<uint8_t> bytes;
+    // The sunset and the furry one are palette pictures (the fur is too busy for its size in RGB);
+    // the logo is written over several IDAT chunks.
+    if (name == "le_poilu.png")
+        bytes = CanvasToPng(DrawHairyOne(), size, true, 0);
+    else if (name == "garbet_he.png")
+        bytes = CanvasToPng(DrawTwoMoons(), size, false, 0);
+    else if (name == "tabi_feno.png")
+        bytes = CanvasToPng(DrawDeepWater(), size, false, 0);
+    else if (name == "vacances.png")
+        bytes = CanvasToPng(DrawBeachSunset(), size, true, 0);
+    else if (name == "quimbles.png")
+        bytes = CanvasToPng(DrawLogo(), size, false, 16384);
+    else if (name == "textes.png")
+        bytes = MakeTextStrip(size);
+    else if (name == "wide.xm")
+        bytes = MakeSong(size);
+    else
+        bytes = MakeMovie(name, size);
+    if (bytes.size() != size) {
+        std::fprintf(stderr, "make-data: %s came out at %zu bytes instead of %zu\n", name.c_str(), bytes.size(), size);
+        std::exit(1);
+    }
+    return bytes;
+}
+
+} // namespace makedata

@@ -1,0 +1,30 @@
+// make-data DIR [FILE...]: writes the show's data files (all ten, or the ones named) into DIR.
+#include "data_set.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make-data DIR [FILE...]\n");
+        return 2;
+    }
+    std::string dir = argv[1];
+    std::vector<std::string> names;
+    for (int i = 2; i < argc; ++i)
+        names.push_back(argv[i]);
+    if (names.empty())
+        for (const makedata::DataFile& f : makedata::kDataFiles)
+            names.push_back(f.name);
+    for (const std::string& name : names) {
+        std::fprintf(stderr, "%s\n", name.c_str());
+        std::vector<uint8_t> bytes = makedata::MakeDataFile(name);
+        std::string path = dir + "/" + name;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+            std::fprintf(stderr, "make-data: cannot write %s\n", path.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
