@@ -181,12 +181,15 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
 
     // A count larger than the records: frames past the end draw the last record.
     Load(MakeMovie({other, good}, 9));
+    EXPECT_EQ(MovieFrameCount, 9);
+    EXPECT_EQ(MovieRecordCount, 2);
     ASSERT_TRUE(DrawMovieFrame(7));
     EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
     // A length that runs past the end of the buffer: the walk stops at the record before it.
     auto movie = MakeMovie({good, other}, 2);
     movie.resize(movie.size() - 5);
     Load(movie);
+    EXPECT_EQ(MovieRecordCount, 1);
     ASSERT_TRUE(DrawMovieFrame(1));
     EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
     // Not one whole record.
