@@ -8,7 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size heap copy so ASan sees any read past the file.
     uint8_t* file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-    std::memcpy(file, data, size);
+    if (size)
+        std::memcpy(file, data, size);
     int mode = size ? data[size - 1] % 9 : 0;
     Image image;
     if (LoadPngFromMemory(file, size, "fuzz.png", &image, mode)) {

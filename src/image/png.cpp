@@ -76,42 +76,52 @@ bool AppendBytes(uint8_t** stream, size_t* length, size_t* capacity, const uint8
     return true;
 }
 
-// Same choice as PaethPredictor, with p - a, p - b, p - c written out so nothing is recomputed.
-inline uint8_t Paeth(int a, int b, int c) {
+// Same choice as PaethPredictor, with p - a, p - b, p - c written out and selects instead of branches: the
+// outcome varies from byte to byte, so branches would mispredict.
+inline int Paeth(int a, int b, int c) {
     int pa = std::abs(b - c);
     int pb = std::abs(a - c);
     int pc = std::abs(a + b - 2 * c);
-    if (pa <= pb && pa <= pc)
-        return static_cast<uint8_t>(a);
-    return static_cast<uint8_t>(pb <= pc ? b : c);
+    int bc = pb <= pc ? b : c;
+    return pa <= pb && pa <= pc ? a : bc;
 }
 
-// Undoes one row's filter in place; prev is the unfiltered row above (zeros for row 0).
-void UnfilterRow(uint8_t* row, const uint8_t* prev, size_t length, size_t bpp, uint8_t filter) {
+// Undoes one row's filter in place; prev is the unfiltered row above (zeros for row 0). Bpp is a template
+// argument so the loops know the pixel stride.
+template <size_t Bpp> void UnfilterRowOf(uint8_t* row, const uint8_t* prev, size_t length, uint8_t filter) {
     switch (filter) {
     case 0:
         break;
     case 1:
-        for (size_t i = bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + row[i - bpp]);
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
         break;
     case 2:
         for (size_t i = 0; i < length; ++i)
             row[i] = static_cast<uint8_t>(row[i] + prev[i]);
         break;
     case 3:
-        for (size_t i = 0; i < bpp; ++i)
+        for (size_t i = 0; i < Bpp; ++i)
             row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
-        for (size_t i = bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + ((row[i - bpp] + prev[i]) >> 1));
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + ((row[i - Bpp] + prev[i]) >> 1));
         break;
-    default: // 4, and every larger value
-        for (size_t i = 0; i < bpp; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + Paeth(0, prev[i], 0));
-        for (size_t i = bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+    default: // 4, and every larger value; on the first pixel a = c = 0, which makes the predictor b
+        for (size_t i = 0; i < Bpp; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - Bpp], prev[i], prev[i - Bpp]));
         break;
     }
+}
+
+void UnfilterRow(uint8_t* row, const uint8_t* prev, size_t length, size_t bpp, uint8_t filter) {
+    if (bpp == 1)
+        UnfilterRowOf<1>(row, prev, length, filter);
+    else if (bpp == 3)
+        UnfilterRowOf<3>(row, prev, length, filter);
+    else
+        UnfilterRowOf<4>(row, prev, length, filter);
 }
 
 // Alpha of an RGB pixel under the luminance key. The weights are single-precision constants; the products and

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 void BitWriter::Bits(uint32_t value, int count) {
     for (int i = 0; i < count; ++i) {
         pending |= ((value >> i) & 1) << used;
@@ -40,8 +42,10 @@ std::vector<uint8_t> BitWriter::Finish() {
 }
 
 std::vector<uint8_t> WrapZlib(const std::vector<uint8_t>& deflate, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> out = {0x78, 0x9C};
-    out.insert(out.end(), deflate.begin(), deflate.end());
+    std::vector<uint8_t> out(deflate.size() + 2);
+    out[0] = 0x78;
+    out[1] = 0x9C;
+    std::copy(deflate.begin(), deflate.end(), out.begin() + 2);
     uLong adler = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<uint8_t>(adler >> shift));

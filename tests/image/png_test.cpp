@@ -234,6 +234,13 @@ TEST(LoadPng, AlphaModesOfRgbPixels) {
     EXPECT_EQ(AlphaOf({0, 128, 0}, 2), 77);
     // (255, 0, 0): L = 0.2 in single precision is 0.200000003 > 0.2, and (L - 0.2) * 510 truncates to 0.
     EXPECT_EQ(AlphaOf({255, 0, 0}, 2), 0);
+    // (0, 75, 0) and (0, 80, 0): exactly 3 and 10 in rational arithmetic. With 0.2, 0.7, 0.1 and 1/255 as plain
+    // doubles the products land just below and truncate to 2 and 9; with the single-precision constants they land
+    // just above (worked out separately, outside this code), so 3 and 10.
+    EXPECT_EQ(AlphaOf({0, 75, 0}, 2), 3);
+    EXPECT_EQ(AlphaOf({0, 80, 0}, 2), 10);
+    // Above 0.7 opaque: (255, 255, 0) has L = 0.9.
+    EXPECT_EQ(AlphaOf({255, 255, 0}, 2), 255);
     Bytes rgba;
     // Magenta key: near-magenta pixels vanish entirely.
     EXPECT_EQ(AlphaOf({255, 0, 255}, 7, &rgba), 0);
