@@ -17,3 +17,8 @@ void SetRepeatMode(int32_t mode);
 void PrepareMusic();
 // What StopMusic frees once the threads have ended: the modules, the clamp table, the chunk and mix buffers.
 void ReleaseMusic();
+
+// How many song ends RenderFrames has acted on since PrepareMusic (a restart or a move to the next module each).
+int32_t SongEndCount();
+// The fade command as the mixer sees it now: -1 once a fade has finished or a one-shot command was applied.
+int32_t FadeMode();

@@ -1,0 +1,251 @@
+// The mix-down: runs the engines tick by tick, applies the commands of the show, and sums the channels'
+// MixBuffers through a saturating table into 16-bit stereo chunks.
+#include "audio/mixer.h"
+#include "music/music.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int16_t* clampTable;
+int16_t* chunkBuffer;
+int32_t mixSums[2 * ChunkFrames];
+int32_t songEndCount;
+
+// Commands from the main thread, read by the mixer once per tick. The mixer clears a command only if it still
+// holds the value acted on, so a command stored meanwhile is kept for the next tick.
+std::atomic<int32_t> fadeMode{-1};
+std::atomic<int32_t> requestedModule{-1};
+std::atomic<int32_t> repeatMode{0};
+
+constexpr float FadeStep = 0.1f;
+
+void ClearCommand(std::atomic<int32_t>& command, int32_t actedOn) {
+    command.compare_exchange_strong(actedOn, -1);
+}
+
+void ApplyFade() {
+    int32_t mode = fadeMode.load();
+    switch (mode) {
+    case 1:
+        player.masterVolume -= FadeStep;
+        if (player.masterVolume < 0.0f) {
+            player.masterVolume = 0.0f;
+            ClearCommand(fadeMode, mode);
+        }
+        break;
+    case 2:
+        player.masterVolume += FadeStep;
+        if (player.masterVolume > 1.0f) {
+            player.masterVolume = 1.0f;
+            ClearCommand(fadeMode, mode);
+        }
+        break;
+    case 3:
+        player.masterVolume = 0.0f;
+        ClearCommand(fadeMode, mode);
+        break;
+    case 4:
+        player.masterVolume = 1.0f;
+        ClearCommand(fadeMode, mode);
+        break;
+    default:
+        break;
+    }
+}
+
+// The tempo an XM module starts with; a MOD module keeps the 125 BPM, speed 6 defaults.
+void StartModuleTempo() {
+    Module* module = player.module;
+    if (module && module->isXm) {
+        player.speed = module->defaultSpeed;
+        SetStartTempo(module->defaultBpm);
+        player.tickBudget = (player.blockFrames - player.writePosition) / player.samplesPerTick;
+    }
+}
+
+// Starts module `index` from its first position; what is already rendered in the MixBuffers is still mixed.
+void SwitchTo(int32_t index) {
+    int32_t oldChannels = player.channelCount;
+    player.ticksPerSecond = 50.0f;
+    player.samplesPerTick = 882;
+    player.tickBudget = (player.blockFrames - player.writePosition) / 882;
+    ResetPlayer();
+    player.speed = 6;
+    player.currentModule = index;
+    player.module = player.moduleTable[index];
+    player.songEnded = 0;
+    player.orderPosition = 0;
+    player.row = 0;
+    player.tick = 0;
+    StartModuleTempo();
+    // Channels the old module did not use hold frames from long ago below writePosition; the new module mixes
+    // them with this chunk, so they must be silent there.
+    for (int32_t ch = oldChannels < 0 ? 0 : oldChannels; ch < MaxChannels; ++ch) {
+        if (player.mixBuffers[0][ch])
+            std::memset(player.mixBuffers[0][ch], 0, 4 * static_cast<size_t>(player.writePosition));
+    }
+}
+
+void RunTick() {
+    ApplyFade();
+    player.tickBudget = 1;
+    if (player.module->isXm)
+        XmTick(player.module);
+    else
+        ModTick(player.module);
+
+    if (player.moduleLoaded != 1)
+        return;
+    int32_t request = requestedModule.load();
+    if (request != -1) {
+        // Only an index of a loaded module is acted on; any other request is dropped.
+        if (request >= 0 && request < player.moduleCount && player.moduleTable[request])
+            SwitchTo(request);
+        ClearCommand(requestedModule, request);
+    } else if (player.songEnded == 1) {
+        ++songEndCount;
+        int32_t next = player.currentModule;
+        if (repeatMode.load() != 1 && ++next >= player.moduleCount)
+            next = 0;
+        SwitchTo(next);
+    }
+}
+
+void MixDown(int32_t frames) {
+    const int32_t count = 2 * frames;
+    const int16_t* table = clampTable + 65536;
+    // Channel by channel over the whole chunk: the same saturation after every addition, in channel order.
+    std::memset(mixSums, 0, sizeof(int32_t) * count);
+    for (int32_t ch = 0; ch < player.channelCount; ++ch) {
+        const int16_t* in = player.mixBuffers[0][ch];
+        for (int32_t i = 0; i < count; ++i)
+            mixSums[i] = table[in[i] + mixSums[i]];
+    }
+    for (int32_t i = 0; i < count; ++i)
+        chunkBuffer[i] = static_cast<int16_t>(mixSums[i]);
+}
+
+} // namespace
+
+void BuildClampTable() {
+    if (!clampTable)
+        clampTable = static_cast<int16_t*>(std::malloc(131072 * sizeof(int16_t)));
+    for (int32_t i = 0; i < 131072; ++i) {
+        int32_t v = i - 65536;
+        clampTable[i] = static_cast<int16_t>(v < -32767 ? -32767 : v > 32767 ? 32767 : v);
+    }
+}
+
+void FreeClampTable() {
+    std::free(clampTable);
+    clampTable = nullptr;
+}
+
+void ResetPlayer() {
+    for (float& pan : player.channelPan)
+        pan = 0.5f;
+    for (Channel& ch : channels) {
+        ch.period = 0;
+        ch.instrument = 0;
+        ch.position = 0.0f;
+        ch.cellPeriod = 0;
+        ch.noteCutTick = -1;
+        ch.noteDelayTick = -1;
+    }
+    if (player.module)
+        player.channelCount = player.module->channelCount;
+}
+
+void SetFadeMode(int32_t mode) {
+    fadeMode.store(mode);
+}
+void SetRepeatMode(int32_t mode) {
+    repeatMode.store(mode);
+}
+
+void RequestModule(int32_t index) {
+    if (index >= 0 && index < player.moduleCount)
+        requestedModule.store(index);
+}
+
+int32_t SongEndCount() {
+    return songEndCount;
+}
+
+void PrepareMusic() {
+    player.writePosition = 0;
+    FillPeriodTable();
+    BuildClampTable();
+    if (!chunkBuffer)
+        chunkBuffer = static_cast<int16_t*>(std::malloc(2 * ChunkFrames * sizeof(int16_t)));
+    player.ticksPerSecond = 50.0f;
+    player.samplesPerTick = 882;
+    player.blockFrames = BlockFrames;
+    ResetPlayer();
+    player.speed = 6;
+    for (auto& bank : player.mixBuffers) {
+        for (MixBuffer& buffer : bank) {
+            if (!buffer)
+                buffer = static_cast<int16_t*>(std::malloc(2 * MixBufferFrames * sizeof(int16_t)));
+            std::memset(buffer, 0, 2 * MixBufferFrames * sizeof(int16_t));
+        }
+    }
+    player.mixBank = 0;
+    player.tickBudget = 0;
+    StartModuleTempo();
+    player.songEnded = 0;
+    player.orderPosition = 0;
+    player.row = 0;
+    player.tick = 0;
+    requestedModule.store(-1);
+    songEndCount = 0;
+}
+
+void ReleaseMusic() {
+    if (player.moduleLoaded == 1) {
+        for (int32_t i = 0; i < player.moduleCount; ++i) {
+            FreeModule(player.moduleTable[i]);
+            player.moduleTable[i] = nullptr;
+        }
+    }
+    // The table is empty now; nothing may point into the freed modules.
+    player.moduleCount = 0;
+    player.currentModule = 0;
+    player.module = nullptr;
+    player.moduleLoaded = 0;
+    FreeClampTable();
+    std::free(chunkBuffer);
+    chunkBuffer = nullptr;
+    for (auto& bank : player.mixBuffers) {
+        for (MixBuffer& buffer : bank) {
+            std::free(buffer);
+            buffer = nullptr;
+        }
+    }
+}
+
+int16_t* RenderFrames(int frames) {
+    // The MixBuffers hold a chunk plus the longest tick, so a chunk is never longer than ChunkFrames.
+    frames = frames < 1 ? 1 : frames > ChunkFrames ? ChunkFrames : frames;
+    player.mixBank = 0;
+    if (!player.module) {
+        std::memset(chunkBuffer, 0, 4 * static_cast<size_t>(frames));
+        return chunkBuffer;
+    }
+    player.channelCount = player.module->channelCount;
+    while (player.writePosition < frames)
+        RunTick();
+    MixDown(frames);
+    int32_t surplus = 2 * (player.writePosition - frames);
+    if (surplus > 0) {
+        for (int32_t ch = 0; ch < player.channelCount; ++ch) {
+            int16_t* buffer = player.mixBuffers[0][ch];
+            std::memmove(buffer, buffer + 2 * frames, sizeof(int16_t) * surplus);
+        }
+    }
+    player.writePosition -= frames;
+    return chunkBuffer;
+}

@@ -1,0 +1,433 @@
+// The MOD playback engine: advances a MOD module by one tick and renders its channels itself (no instruments,
+// envelopes or panning; every channel keeps the pan the player reset gave it).
+//
+// Periods here are in periodTable units, twice the Amiga period, so every slide moves by twice its parameter.
+#include "music/music.h"
+
+namespace {
+
+// The current row's cells, one working copy per channel. Position jumps and pattern loops replace them in the
+// middle of a tick, and everything after that reads the new row.
+struct RowCell {
+    int note;       // note index, -1 none
+    int sample;     // 0 none
+    int cellPeriod; // raw period from the pattern
+    int effect;
+    int param;
+};
+
+RowCell rowCells[MaxChannels];
+
+const NoteCell* PatternCell(const Module* module, int orderPosition, int row, int ch) {
+    // The loader keeps order entries within the song pointing at patterns it read; the checks here only keep
+    // out-of-range positions (never produced for a well-formed song) from reading past an array.
+    if (orderPosition < 0 || orderPosition >= module->songLength || orderPosition >= MaxOrders)
+        return nullptr;
+    int index = module->orders[orderPosition];
+    if (index < 0 || index >= module->patternCount)
+        return nullptr;
+    const Pattern* pattern = &module->patterns[index];
+    if (row < 0 || row >= pattern->rowCount || !pattern->channelRows[ch])
+        return nullptr;
+    return &pattern->channelRows[ch][row];
+}
+
+void FillRowCells(const Module* module) {
+    for (int ch = 0; ch < player.channelCount; ++ch) {
+        const NoteCell* cell = PatternCell(module, player.orderPosition, player.row, ch);
+        if (cell)
+            rowCells[ch] = {cell->note, cell->instrument, cell->period, cell->effect, cell->param};
+        else
+            rowCells[ch] = {-1, 0, 0, 0, 0};
+    }
+}
+
+int Waveform(int position) {
+    int p = position & 63;
+    return p < 32 ? sineTable[p] : -sineTable[p - 32];
+}
+
+// -y when only the low nibble is set, +x when only the high one is, otherwise no slide.
+int VolumeSlideOf(int param) {
+    int x = param >> 4, y = param & 0x0F;
+    if (y != 0 && x == 0)
+        return -y;
+    if (x != 0 && y == 0)
+        return x;
+    return 0;
+}
+
+// The period of a note; note indices come from the loader (0..107) but the channel may carry a stale value from
+// the other engine, so the index is kept inside the table.
+int TablePeriod(int finetuneRow, int note) {
+    if (finetuneRow < 0)
+        finetuneRow = 0;
+    if (finetuneRow > 15)
+        finetuneRow = 15;
+    if (note < 0 || note >= 120)
+        return 0;
+    return periodTable[finetuneRow][note];
+}
+
+void RenderZeros(int ch) {
+    int16_t* out = player.mixBuffers[player.mixBank][ch] + 2 * player.writePosition;
+    for (int f = 0; f < 2 * player.samplesPerTick; ++f)
+        out[f] = 0;
+}
+
+void RenderChannel(int ch, int pitch, int tremolo) {
+    Channel* c = &channels[ch];
+    const Sample* sample = &player.module->modSamples[c->instrument];
+    // A vibrato deep enough to push a very high note's period through zero has no frequency: silence the tick.
+    if (player.tick < c->noteDelayTick || pitch <= 0) {
+        RenderZeros(ch);
+        return;
+    }
+    float step = static_cast<float>(14318181.0 / (2.0 * pitch) / static_cast<double>(player.ticksPerSecond) /
+                                    static_cast<double>(player.samplesPerTick));
+    int level = c->volume + tremolo;
+    if (level < 0)
+        level = 0;
+    if (level > 63)
+        level = 63;
+    level = static_cast<int>(static_cast<double>(level) * static_cast<double>(player.masterVolume));
+    if (level < 0)
+        level = 0;
+    if (level > 63)
+        level = 63;
+    double amp = level * 0.015625;
+    double pan = player.channelPan[ch];
+
+    const int16_t* data = sample->data;
+    const int length = sample->length;
+    const int loopStart = sample->loopStart;
+    const int loopLength = sample->loopLength;
+    const bool looped = loopLength != 0 && loopLength != 2;
+    float pos = c->position;
+    int16_t* out = player.mixBuffers[player.mixBank][ch] + 2 * player.writePosition;
+    int frames = player.samplesPerTick;
+    int f = 0;
+    for (; f < frames; ++f) {
+        int i = static_cast<int>(pos);
+        double frac = static_cast<double>(pos) - i;
+        pos = pos + step;
+        int j;
+        if (looped) {
+            if (i > loopStart) {
+                i = loopStart + (i - loopStart) % loopLength;
+                pos = static_cast<float>(i + frac + step);
+            }
+            j = i + 1;
+            if (j >= loopStart + loopLength)
+                j = loopStart;
+            if (j >= length)
+                j -= 1;
+        } else {
+            // Index `length` is still played: it reads the zero padding after the data.
+            if (i > length) {
+                c->period = 0;
+                break;
+            }
+            j = i + 1;
+            if (j >= length)
+                j -= 1;
+        }
+        int value = static_cast<int>((data[i] + frac * (data[j] - data[i])) * amp);
+        int first = static_cast<int>(value * pan);
+        out[2 * f] = static_cast<int16_t>(first);
+        out[2 * f + 1] = static_cast<int16_t>(value - first);
+    }
+    for (; f < frames; ++f)
+        out[2 * f] = out[2 * f + 1] = 0;
+    c->position = pos;
+}
+
+// Tick 0, before any channel is updated: row resets and the effects that act on the song or on memories.
+void FirstPass(Module* module) {
+    for (int ch = 0; ch < player.channelCount; ++ch) {
+        Channel* c = &channels[ch];
+        c->noteDelayTick = 0;
+        c->fineVolumeSlide = 0;
+        c->volumeSlide = 0;
+        c->noteCutTick = -1;
+        // Each test reads the cell afresh: a jump or loop earlier in this list replaces it.
+        const RowCell* cell = &rowCells[ch];
+        if (cell->effect == 0xF) {
+            if (cell->param <= 32)
+                player.speed = cell->param;
+            else
+                SetEffectTempo(cell->param);
+        }
+        if (cell->effect == 0xB) {
+            int target = cell->param;
+            // A jump past the song's end is taken as its end: back to the start, and the song counts as played.
+            if (target >= module->songLength) {
+                target = 0;
+                player.songEnded = 1;
+            }
+            player.orderPosition = target;
+            player.row = 0;
+            player.patternLoopRow = 0;
+            player.tick = 0;
+            FillRowCells(module);
+        }
+        if (cell->effect == 0x0) {
+            c->arpeggioStep = 0;
+            c->arpeggioX = cell->param >> 4;
+            c->arpeggioY = cell->param & 0x0F;
+        }
+        if (cell->effect == 0x4) {
+            if (cell->param & 0x0F)
+                c->vibratoDepth = cell->param & 0x0F;
+            if (cell->param >> 4)
+                c->vibratoSpeed = cell->param >> 4;
+            if (cell->note != -1)
+                c->vibratoPosition = 0;
+        }
+        if (cell->effect == 0x7) {
+            if (cell->param & 0x0F)
+                c->tremoloDepth = cell->param & 0x0F;
+            if (cell->param >> 4)
+                c->tremoloSpeed = cell->param >> 4;
+            if (cell->note != -1)
+                c->tremoloPosition = 0;
+        }
+        if (cell->effect == 0x1 && cell->param != 0)
+            c->portaUpSpeed = cell->param;
+        if (cell->effect == 0x2 && cell->param != 0)
+            c->portaDownSpeed = cell->param;
+        if (cell->effect == 0xE) {
+            int x = cell->param >> 4, y = cell->param & 0x0F;
+            if (x == 0xA)
+                c->fineVolumeSlide = y;
+            if (x == 0xB)
+                c->fineVolumeSlide = -y;
+            if (x == 0x6) {
+                if (y == 0) {
+                    player.patternLoopRow = player.row;
+                } else {
+                    player.patternLoopCount = player.patternLoopCount == 0 ? y : player.patternLoopCount - 1;
+                    if (player.patternLoopCount > 0)
+                        player.row = player.patternLoopRow;
+                }
+                FillRowCells(module);
+            }
+            if (x == 0xC)
+                c->noteCutTick = y;
+            if (x == 0xE && player.patternDelay == 0)
+                player.patternDelay = y;
+            if (x == 0x1)
+                c->portaUpSpeed = y;
+            if (x == 0x2)
+                c->portaDownSpeed = y;
+        }
+        if (cell->effect == 0x6)
+            c->volumeSlide = VolumeSlideOf(cell->param);
+    }
+}
+
+// Tick 0: what the cell's note and sample number do to the channel.
+void StartNote(Module* module, Channel* c, const RowCell* cell) {
+    int e = cell->effect, p = cell->param;
+    if (cell->note == -1 && cell->sample == 0) {
+        if (e == 0x3 && p != 0)
+            c->tonePortaSpeed = p;
+        if (e == 0x5)
+            c->volumeSlide = VolumeSlideOf(p);
+        return;
+    }
+    c->volumeSlide = 0;
+    if (cell->sample != 0) {
+        c->instrument = cell->sample;
+        if (cell->note != -1)
+            c->cellPeriod = cell->cellPeriod;
+    }
+    bool tonePorta = e == 0x3 || e == 0x5;
+    if (!tonePorta && player.patternDelay == 0)
+        c->position = 0;
+    c->vibratoSpeed = 0;
+    c->vibratoDepth = 0;
+    c->vibratoPosition = 0;
+    if (cell->sample != 0 && e != 0x5 && e != 0x6 && player.patternDelay == 0)
+        c->volume = module->modSamples[cell->sample].volume;
+    if (e == 0xC)
+        c->volume = p;
+    if (c->instrument > 0 && c->instrument <= 31) {
+        c->finetune = module->modSamples[c->instrument].finetune + 8;
+        if (cell->note != -1)
+            c->pitchNote = cell->note;
+        if (tonePorta) {
+            c->tonePortaTarget = TablePeriod(c->finetune, c->pitchNote);
+            if (e == 0x3 && p != 0)
+                c->tonePortaSpeed = p;
+            if (e == 0x5)
+                c->volumeSlide = VolumeSlideOf(p);
+        } else {
+            c->period = TablePeriod(c->finetune, c->pitchNote);
+        }
+    }
+}
+
+void UpdateChannel(Module* module, int ch) {
+    Channel* c = &channels[ch];
+    const RowCell* cell = &rowCells[ch];
+    const int e = cell->effect, p = cell->param;
+    const int x = p >> 4, y = p & 0x0F;
+    const int tick = player.tick;
+    const int lowest = periodTable[15][71];
+    const int highest = periodTable[0][0];
+
+    if (tick == 0) {
+        StartNote(module, c, cell);
+        if (e == 0x9)
+            c->position = static_cast<float>(p * 256);
+    }
+    if (c->noteCutTick != -1 && c->noteCutTick == tick) {
+        c->volume = 0;
+        c->noteCutTick = -1;
+    }
+    if (e == 0xE && x == 0xD) {
+        if (tick == 0) {
+            c->delayedVolume = c->volume;
+            c->delayedPosition = static_cast<int32_t>(c->position);
+            c->delayedPeriod = c->period;
+            c->volume = 0;
+            c->noteDelayTick = y;
+        } else if (tick == c->noteDelayTick) {
+            c->volume = c->delayedVolume;
+            c->position = static_cast<float>(c->delayedPosition);
+            c->period = c->delayedPeriod;
+            c->noteDelayTick = -1;
+        }
+    }
+    // Stale instrument numbers from the other engine are out of this engine's range: silent.
+    if (c->period == 0 || c->instrument <= 0 || c->instrument > 31 || !module->modSamples[c->instrument].data) {
+        RenderZeros(ch);
+        return;
+    }
+    if (e == 0xE) {
+        if (x == 0x1) {
+            if (tick == 0)
+                c->period -= 2 * y;
+            if (c->period < lowest)
+                c->period = lowest;
+        }
+        if (x == 0x2) {
+            if (tick == 0)
+                c->period += 2 * y;
+            if (c->period > highest)
+                c->period = highest;
+        }
+        if (x == 0x5)
+            module->modSamples[c->instrument].finetune = y < 8 ? y : y - 16;
+    }
+    int pitch = c->period;
+    if (e == 0xC)
+        c->volume = p;
+    if (e == 0xA)
+        c->volumeSlide = VolumeSlideOf(p);
+    if (e == 0x0 && p != 0) {
+        int offset = c->arpeggioStep == 0 ? 0 : c->arpeggioStep == 1 ? c->arpeggioX : c->arpeggioY;
+        c->period = pitch = TablePeriod(c->finetune + offset, c->pitchNote);
+        c->arpeggioStep = c->arpeggioStep == 2 ? 0 : c->arpeggioStep + 1;
+    }
+    if (e == 0x4 || e == 0x6) {
+        // The division truncates toward zero, so a negative swing is as deep as a positive one.
+        int w = Waveform(c->vibratoPosition) * c->vibratoDepth / 256;
+        pitch = c->period + 2 * w;
+        c->vibratoPosition += c->vibratoSpeed;
+    }
+    if (e == 0x1) {
+        if (tick > 0)
+            c->period -= 2 * c->portaUpSpeed;
+        if (c->period < lowest)
+            c->period = lowest;
+        pitch = c->period;
+    }
+    if (e == 0x2) {
+        if (tick > 0)
+            c->period += 2 * c->portaDownSpeed;
+        if (c->period > highest)
+            c->period = highest;
+        pitch = c->period;
+    }
+    if (e == 0x3 || e == 0x5) {
+        if (tick > 0) {
+            int speed = 2 * c->tonePortaSpeed;
+            if (c->period < c->tonePortaTarget) {
+                c->period += speed;
+                if (c->period > c->tonePortaTarget)
+                    c->period = c->tonePortaTarget;
+            } else if (c->period > c->tonePortaTarget) {
+                c->period -= speed;
+                if (c->period < c->tonePortaTarget)
+                    c->period = c->tonePortaTarget;
+            }
+        }
+        pitch = c->period;
+    }
+    int tremolo = 0;
+    if (e == 0x7) {
+        tremolo = Waveform(c->tremoloPosition) * c->tremoloDepth / 64;
+        c->tremoloPosition += c->tremoloSpeed;
+    }
+    c->volume += tick == 0 ? c->fineVolumeSlide : c->volumeSlide;
+    if (c->volume < 0)
+        c->volume = 0;
+    if (c->volume > 63)
+        c->volume = 63;
+    RenderChannel(ch, pitch, tremolo);
+}
+
+void NextOrder(const Module* module) {
+    player.orderPosition += 1;
+    if (player.orderPosition >= module->songLength) {
+        player.orderPosition = 0;
+        player.songEnded = 1;
+    }
+}
+
+} // namespace
+
+void ModTick(Module* module) {
+    player.channelCount = module->channelCount;
+    FillRowCells(module);
+    if (player.tick == 0)
+        FirstPass(module);
+    if (player.tickBudget > 0)
+        for (int ch = 0; ch < player.channelCount; ++ch)
+            UpdateChannel(module, ch);
+
+    player.tick += 1;
+    if (player.tick >= player.speed) {
+        if (player.patternDelay > 0) {
+            player.patternDelay -= 1;
+        } else {
+            bool broke = false;
+            for (int ch = 0; ch < player.channelCount; ++ch) {
+                // A break row past the pattern (reachable only by an earlier break in this scan) holds no cell.
+                const NoteCell* cell = PatternCell(module, player.orderPosition, player.row, ch);
+                if (cell && cell->effect == 0xD) {
+                    player.row = rowCells[ch].param;
+                    NextOrder(module);
+                    player.tick = 0;
+                    broke = true;
+                }
+            }
+            if (!broke) {
+                player.row += 1;
+                player.tick = 0;
+            }
+        }
+    }
+    if (player.row > 63) {
+        player.orderPosition += 1;
+        player.patternLoopRow = 0;
+        player.row = 0;
+        if (player.orderPosition >= module->songLength) {
+            player.orderPosition = 0;
+            player.songEnded = 1;
+        }
+    }
+    player.writePosition += player.samplesPerTick;
+}

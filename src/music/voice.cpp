@@ -1,0 +1,166 @@
+// Voice rendering: one XM channel for one tick, resampled with linear interpolation into its MixBuffer.
+#include "music/music.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// 2^-22 = 1 / (65536 x 64): fade level 65536 and volume 64 together make 1.0.
+constexpr double AmplitudeScale = 1.0 / 4194304.0;
+constexpr double PanScale = 0.003921569; // 1/255
+constexpr double PeriodClock = 28634112.0;
+
+int16_t* TickFrames(int32_t c) {
+    return player.mixBuffers[player.mixBank][c] + 2 * player.writePosition;
+}
+
+const Sample* PlayingSample(const Channel& channel) {
+    const Module* module = player.module;
+    if (!module || channel.instrument < 1 || channel.instrument > MaxInstruments)
+        return nullptr;
+    const Instrument& instrument = module->instruments[channel.instrument];
+    if (channel.sampleIndex < 0 || channel.sampleIndex >= instrument.sampleCount || !instrument.samples)
+        return nullptr;
+    const Sample* sample = &instrument.samples[channel.sampleIndex];
+    return sample->data && sample->length > 0 ? sample : nullptr;
+}
+
+double VolumeEnvelope(const Channel& channel, int32_t type) {
+    if (type & 2)
+        return VolumeEnvelopeSustain(channel.instrument, channel.volumeEnvelopePosition);
+    if (type & 4)
+        return VolumeEnvelopeLoop(channel.instrument, channel.volumeEnvelopePosition);
+    return VolumeEnvelopePlain(channel.instrument, channel.volumeEnvelopePosition);
+}
+
+double PanPosition(const Channel& channel, const Sample& sample, int32_t type, int32_t c) {
+    // Panning type bits are tried sustain, on, loop; a type with none of them set but other bits is taken as
+    // having no envelope.
+    if (type & 2)
+        return PanningEnvelopeSustain(channel.instrument, channel.panningEnvelopePosition);
+    if (type & 1)
+        return PanningEnvelopePlain(channel.instrument, channel.panningEnvelopePosition);
+    if (type & 4)
+        return PanningEnvelopeLoop(channel.instrument, channel.panningEnvelopePosition);
+    return sample.panning * PanScale * static_cast<double>(player.channelPan[c]);
+}
+
+// The square-root pan law: equal steps of p near the middle move the sound further than near the edges.
+float ShapedPan(double p) {
+    double g = p >= 0.5 ? 0.5 + 0.5 * std::sqrt(2.0 * (p - 0.5)) : 0.5 - 0.5 * std::sqrt(2.0 * (0.5 - p));
+    return static_cast<float>(g);
+}
+
+inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+    int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * static_cast<double>(amp));
+    int32_t first = static_cast<int32_t>(v * static_cast<double>(g));
+    out[0] = static_cast<int16_t>(first);
+    out[1] = static_cast<int16_t>(v - first);
+}
+
+// Folds an index past the loop start back into a forward loop.
+inline int32_t FoldForward(int32_t i, int32_t start, int32_t length) {
+    return i > start ? start + (i - start) % length : i;
+}
+
+} // namespace
+
+void RenderSilence(int32_t c) {
+    std::memset(TickFrames(c), 0, 4 * static_cast<size_t>(player.samplesPerTick));
+}
+
+void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
+    Channel& channel = channels[c];
+    const Sample* sample = PlayingSample(channel);
+    // A period of 0 or below has no frequency (a note past the table, or vibrato below the lowest period).
+    if (!sample || pitch <= 0 || player.tick < channel.noteDelayTick) {
+        RenderSilence(c);
+        return;
+    }
+    const Instrument& instrument = player.module->instruments[channel.instrument];
+
+    double frequency = PeriodClock / pitch;
+    float step = static_cast<float>(frequency / static_cast<double>(player.ticksPerSecond) / player.samplesPerTick);
+
+    int32_t level = channel.volume + tremoloDelta;
+    level = level < 0 ? 0 : level > 63 ? 63 : level;
+    float amp = static_cast<float>(static_cast<double>(channel.fadeVolume) * level *
+                                   static_cast<double>(player.masterVolume) * AmplitudeScale);
+    if (instrument.volumeType != 0)
+        amp = static_cast<float>(static_cast<double>(amp) * VolumeEnvelope(channel, instrument.volumeType));
+    float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
+
+    const int16_t* data = sample->data;
+    const int32_t length = sample->length;
+    const int32_t loopStart = sample->loopStart;
+    // The loader keeps loops inside the data; these guards only restate that, and a loop without length plays
+    // as no loop.
+    const bool loopFits = loopStart >= 0 && loopStart < length && sample->loopLength > 0;
+    const int32_t loopLength =
+        loopFits && sample->loopLength > length - loopStart ? length - loopStart : sample->loopLength;
+    const int32_t loopType = loopFits ? sample->loopType : 0;
+    int16_t* out = TickFrames(c);
+    const int32_t frames = player.samplesPerTick;
+    float pos = channel.position;
+
+    if (loopType == 1) {
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            float frac = pos - static_cast<float>(i);
+            int32_t r = i;
+            if (i > loopStart) {
+                r = FoldForward(i, loopStart, loopLength);
+                pos = static_cast<float>(static_cast<double>(r) + frac + step);
+            } else {
+                pos = pos + step;
+            }
+            int32_t n = FoldForward(i + 1, loopStart, loopLength);
+            int32_t s0 = data[r];
+            int32_t s1 = n < length ? data[n] : s0;
+            PutFrame(out, s0, s1, frac, amp, g);
+        }
+    } else if (loopType == 2) {
+        const int32_t period = 2 * loopLength;
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            float frac = pos - static_cast<float>(i);
+            int32_t r = i;
+            if (i > loopStart) {
+                int32_t u = (i - loopStart) % period;
+                r = u < loopLength ? loopStart + u : loopStart + period - u;
+                pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
+            } else {
+                pos = pos + step;
+            }
+            int32_t n = i + 1;
+            if (n > loopStart) {
+                int32_t u = (n - loopStart) % period;
+                n = u < loopLength ? loopStart + u : loopStart + period - u;
+            }
+            // The turn reads index loopStart + loopLength, one past the data when the loop ends with it:
+            // the last frame stands in for it.
+            if (r >= length)
+                r = length - 1;
+            int32_t s0 = data[r];
+            int32_t s1 = n < length ? data[n] : s0;
+            PutFrame(out, s0, s1, frac, amp, g);
+        }
+    } else {
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            if (i >= length) {
+                // The sample has ended: silent for the rest of this tick and, with period 0, from now on.
+                channel.period = 0;
+                std::memset(out, 0, 4 * static_cast<size_t>(frames - k));
+                break;
+            }
+            float frac = pos - static_cast<float>(i);
+            pos = pos + step;
+            int32_t s0 = data[i];
+            int32_t s1 = i + 1 < length ? data[i + 1] : s0;
+            PutFrame(out, s0, s1, frac, amp, g);
+        }
+    }
+    channel.position = pos;
+}

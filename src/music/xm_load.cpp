@@ -1,0 +1,354 @@
+// XM loader: header, packed patterns, instruments with their sample headers and delta-coded sample data.
+#include "music/music.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The file is read whole and then parsed front to back, never seeking back; every read is checked against
+// the end, so a short file is refused at the field where it ends.
+struct XmReader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+bool Has(const XmReader& in, uint64_t count) {
+    return count <= in.size - in.pos;
+}
+
+uint8_t Byte(XmReader& in) {
+    return in.data[in.pos++];
+}
+
+uint16_t Word(XmReader& in) {
+    uint16_t value = static_cast<uint16_t>(in.data[in.pos] | in.data[in.pos + 1] << 8);
+    in.pos += 2;
+    return value;
+}
+
+uint32_t Dword(XmReader& in) {
+    uint32_t value = static_cast<uint32_t>(in.data[in.pos]) | static_cast<uint32_t>(in.data[in.pos + 1]) << 8 |
+                     static_cast<uint32_t>(in.data[in.pos + 2]) << 16 |
+                     static_cast<uint32_t>(in.data[in.pos + 3]) << 24;
+    in.pos += 4;
+    return value;
+}
+
+bool ReadFile(const char* path, std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    uint8_t block[65536];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+constexpr int32_t MaxPatterns = 256; // the order table holds bytes, so no later pattern can ever be played
+constexpr int32_t MaxRows = 256;
+constexpr int KeyOff = 97;
+
+bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) {
+    if (!Has(in, 9)) {
+        SetModuleError("%s: truncated inside the header of pattern %d", path, index);
+        return false;
+    }
+    uint32_t headerLength = Dword(in);
+    Byte(in); // packing type
+    int32_t rows = Word(in);
+    uint32_t packedSize = Word(in);
+    if (headerLength < 9) {
+        SetModuleError("%s: pattern %d has a header length of %u, below its 9 bytes", path, index, headerLength);
+        return false;
+    }
+    if (rows > MaxRows) {
+        SetModuleError("%s: pattern %d has %d rows, more than %d", path, index, rows, MaxRows);
+        return false;
+    }
+    if (!Has(in, headerLength - 9)) {
+        SetModuleError("%s: truncated inside the header of pattern %d", path, index);
+        return false;
+    }
+    in.pos += headerLength - 9;
+    if (!Has(in, packedSize)) {
+        SetModuleError("%s: truncated inside the data of pattern %d", path, index);
+        return false;
+    }
+
+    Pattern& pattern = module->patterns[index];
+    pattern.rowCount = rows;
+    for (int32_t ch = 0; ch < module->channelCount; ++ch) {
+        NoteCell* cells = static_cast<NoteCell*>(std::calloc(rows > 0 ? rows : 1, sizeof(NoteCell)));
+        if (!cells) {
+            SetModuleError("%s: out of memory in pattern %d", path, index);
+            return false;
+        }
+        for (int32_t r = 0; r < rows; ++r)
+            cells[r].note = -1;
+        pattern.channelRows[ch] = cells;
+    }
+
+    size_t end = in.pos + packedSize;
+    int32_t ch = 0, row = 0;
+    while (in.pos < end && row < rows) {
+        NoteCell& cell = pattern.channelRows[ch][row];
+        uint8_t lead = Byte(in);
+        // An unpacked cell is a note followed by all four fields; a packed one says which fields follow.
+        uint8_t mask = lead & 0x80 ? lead : 0x1E;
+        if (!(lead & 0x80))
+            cell.note = lead;
+        if (mask & 0x01 && in.pos < end)
+            cell.note = Byte(in);
+        if (mask & 0x02 && in.pos < end)
+            cell.instrument = Byte(in);
+        if (mask & 0x04 && in.pos < end)
+            cell.volumeColumn = Byte(in);
+        if (mask & 0x08 && in.pos < end)
+            cell.effect = Byte(in);
+        if (mask & 0x10 && in.pos < end)
+            cell.param = Byte(in);
+        // Note bytes past key-off would index past the sample map; trackers take them as key-off.
+        if (cell.note > KeyOff)
+            cell.note = KeyOff;
+        if (++ch == module->channelCount) {
+            ch = 0;
+            ++row;
+        }
+    }
+    in.pos = end;
+    return true;
+}
+
+void ReadEnvelope(XmReader& in, EnvelopePoint* points) {
+    for (int k = 0; k < 12; ++k) {
+        points[k].x = Word(in);
+        points[k].y = static_cast<int16_t>(Word(in));
+    }
+}
+
+// A loop that reaches past the data is cut at its end, and a loop with nothing left in it plays as no loop,
+// the way trackers load such samples. Loops inside the data are kept as they are.
+void FitLoop(Sample& sample, uint32_t loopStart, uint32_t loopLength) {
+    uint32_t length = static_cast<uint32_t>(sample.length);
+    if (sample.loopType != 0) {
+        if (loopStart >= length || loopLength == 0) {
+            sample.loopType = 0;
+        } else if (loopLength > length - loopStart) {
+            loopLength = length - loopStart;
+        }
+    }
+    sample.loopStart = static_cast<int32_t>(loopStart);
+    sample.loopLength = static_cast<int32_t>(loopLength);
+}
+
+// Decodes one delta-coded data block. When the file ends inside it, the sample keeps the frames that are there
+// and `cutShort` tells the caller that nothing follows.
+bool ReadSampleData(XmReader& in, const char* path, Sample& sample, uint32_t loopStart, uint32_t loopLength,
+                    bool& cutShort) {
+    uint64_t frameBytes = sample.is16Bit ? 2 : 1;
+    uint64_t frames = static_cast<uint32_t>(sample.length);
+    if (!Has(in, frames * frameBytes)) {
+        frames = (in.size - in.pos) / frameBytes;
+        cutShort = true;
+    }
+    sample.length = static_cast<int32_t>(frames);
+    FitLoop(sample, loopStart, loopLength);
+    if (frames == 0) {
+        if (cutShort)
+            in.pos = in.size;
+        return true;
+    }
+    sample.data = static_cast<int16_t*>(std::malloc(frames * sizeof(int16_t)));
+    if (!sample.data) {
+        SetModuleError("%s: out of memory for sample data", path);
+        return false;
+    }
+    if (sample.is16Bit) {
+        uint16_t previous = 0;
+        for (uint64_t i = 0; i < frames; ++i) {
+            previous = static_cast<uint16_t>(previous + Word(in));
+            sample.data[i] = static_cast<int16_t>(previous);
+        }
+    } else {
+        uint8_t previous = 0;
+        for (uint64_t i = 0; i < frames; ++i) {
+            previous = static_cast<uint8_t>(previous + Byte(in));
+            sample.data[i] = static_cast<int16_t>(static_cast<int8_t>(previous) * 256);
+        }
+    }
+    if (cutShort)
+        in.pos = in.size;
+    return true;
+}
+
+// Returns false when the file is refused; sets `cutShort` when the sample data ran into the end of the file.
+bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int32_t index, bool& cutShort) {
+    if (!Has(in, 29)) {
+        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+        return false;
+    }
+    uint32_t headerSize = Dword(in);
+    std::memcpy(instrument.name, in.data + in.pos, 22);
+    in.pos += 22;
+    Byte(in); // instrument type
+    int32_t sampleCount = Word(in);
+    if (headerSize < 29 || (sampleCount > 0 && headerSize < 243)) {
+        SetModuleError("%s: instrument %d has a header size of %u, too small for its fields", path, index, headerSize);
+        return false;
+    }
+    if (sampleCount == 0) {
+        if (!Has(in, headerSize - 29)) {
+            SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+            return false;
+        }
+        in.pos += headerSize - 29;
+        return true;
+    }
+    if (!Has(in, headerSize - 29)) {
+        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+        return false;
+    }
+    uint32_t sampleHeaderSize = Dword(in);
+    if (sampleHeaderSize < 40) {
+        SetModuleError("%s: instrument %d has a sample header size of %u, below its 40 bytes", path, index,
+                       sampleHeaderSize);
+        return false;
+    }
+    for (int k = 0; k < 96; ++k)
+        instrument.sampleMap[k] = Byte(in);
+    ReadEnvelope(in, instrument.volumePoints);
+    ReadEnvelope(in, instrument.panningPoints);
+    instrument.volumePointCount = Byte(in);
+    instrument.panningPointCount = Byte(in);
+    instrument.volumeSustain = Byte(in);
+    instrument.volumeLoopStart = Byte(in);
+    instrument.volumeLoopEnd = Byte(in);
+    instrument.panningSustain = Byte(in);
+    instrument.panningLoopStart = Byte(in);
+    instrument.panningLoopEnd = Byte(in);
+    instrument.volumeType = Byte(in);
+    instrument.panningType = Byte(in);
+    instrument.vibratoType = Byte(in);
+    instrument.vibratoSweep = Byte(in);
+    instrument.vibratoDepth = Byte(in);
+    instrument.vibratoRate = Byte(in);
+    instrument.fadeout = Word(in);
+    in.pos += 2 + (headerSize - 243);
+
+    instrument.samples = static_cast<Sample*>(std::calloc(sampleCount, sizeof(Sample)));
+    if (!instrument.samples) {
+        SetModuleError("%s: out of memory in instrument %d", path, index);
+        return false;
+    }
+    instrument.sampleCount = sampleCount;
+    std::vector<uint32_t> loops(2 * sampleCount);
+    for (int32_t s = 0; s < sampleCount; ++s) {
+        if (!Has(in, sampleHeaderSize)) {
+            SetModuleError("%s: truncated inside sample header %d of instrument %d", path, s, index);
+            return false;
+        }
+        Sample& sample = instrument.samples[s];
+        uint32_t length = Dword(in);
+        uint32_t loopStart = Dword(in);
+        uint32_t loopLength = Dword(in);
+        sample.volume = Byte(in);
+        sample.finetune = static_cast<int8_t>(Byte(in));
+        uint8_t type = Byte(in);
+        sample.panning = Byte(in);
+        sample.relativeNote = static_cast<int8_t>(Byte(in));
+        Byte(in); // reserved
+        std::memcpy(sample.name, in.data + in.pos, 22);
+        in.pos += 22 + (sampleHeaderSize - 40);
+        sample.loopType = (type & 3) == 0 ? 0 : (type & 1) ? 1 : 2;
+        sample.is16Bit = type & 0x10 ? 1 : 0;
+        if (sample.is16Bit) {
+            length >>= 1;
+            loopStart >>= 1;
+            loopLength >>= 1;
+        }
+        // Held unsigned until the data is read; FitLoop and the data block bring them into range.
+        sample.length = static_cast<int32_t>(length > 0x7FFFFFFFu ? 0x7FFFFFFFu : length);
+        loops[2 * s] = loopStart;
+        loops[2 * s + 1] = loopLength;
+    }
+    for (int32_t s = 0; s < sampleCount; ++s) {
+        Sample& sample = instrument.samples[s];
+        if (cutShort) {
+            sample.length = 0;
+            sample.loopType = 0;
+            continue;
+        }
+        if (!ReadSampleData(in, path, sample, loops[2 * s], loops[2 * s + 1], cutShort))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool LoadXmFile(const char* path, Module* module) {
+    std::vector<uint8_t> bytes;
+    if (!ReadFile(path, bytes)) {
+        SetModuleError("%s: cannot read the file", path);
+        return false;
+    }
+    XmReader in{bytes.data(), bytes.size(), 0};
+    module->isXm = 1;
+    if (!Has(in, 336)) {
+        SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, bytes.size());
+        return false;
+    }
+    std::memcpy(module->name, in.data + 17, 20);
+    in.pos = 64;
+    int32_t songLength = Word(in);
+    module->restartPosition = Word(in);
+    module->channelCount = Word(in);
+    module->patternCount = Word(in);
+    module->instrumentCount = Word(in);
+    module->linearFrequencies = Word(in) & 1;
+    module->defaultSpeed = Word(in);
+    module->defaultBpm = Word(in);
+    for (int k = 0; k < MaxOrders; ++k)
+        module->orders[k] = Byte(in);
+    // The song position wraps when it reaches songLength, so it must lie within the order table.
+    module->songLength = songLength < 1 ? 1 : songLength > MaxOrders ? MaxOrders : songLength;
+
+    if (module->channelCount < 1 || module->channelCount > MaxChannels) {
+        SetModuleError("%s: %d channels, outside 1..%d", path, module->channelCount, MaxChannels);
+        return false;
+    }
+    if (module->instrumentCount > MaxInstruments) {
+        SetModuleError("%s: %d instruments, more than %d", path, module->instrumentCount, MaxInstruments);
+        return false;
+    }
+    if (module->patternCount > MaxPatterns) {
+        SetModuleError("%s: %d patterns, more than %d", path, module->patternCount, MaxPatterns);
+        return false;
+    }
+
+    if (module->patternCount > 0) {
+        module->patterns = static_cast<Pattern*>(std::calloc(module->patternCount, sizeof(Pattern)));
+        if (!module->patterns) {
+            SetModuleError("%s: out of memory", path);
+            return false;
+        }
+    }
+    for (int32_t p = 0; p < module->patternCount; ++p) {
+        if (!ReadPattern(in, path, module, p))
+            return false;
+    }
+
+    bool cutShort = false;
+    for (int32_t i = 1; i <= module->instrumentCount && !cutShort; ++i) {
+        if (!ReadInstrument(in, path, module->instruments[i], i, cutShort))
+            return false;
+    }
+    return true;
+}

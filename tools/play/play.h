@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// What the command line asked for; main.cpp parses it, one file per way of playing renders it.
+struct PlayOptions {
+    std::string wavPath; // render to this WAV file (the only mode for now)
+    double seconds = -1; // below 0: until the song (or the list) has played once
+    int repeat = -1;     // below 0: 1 for one module, 0 for several
+    std::vector<std::string> modules;
+};
+
+// Loads every module (reasons for refusal on stderr) and sets the player up as the show does.
+// Returns false when a module was refused.
+bool LoadAndPrepare(const PlayOptions& options);
+
+// Renders the prepared player into options.wavPath. Returns the process exit status.
+int RenderToWav(const PlayOptions& options);
