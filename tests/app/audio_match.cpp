@@ -40,30 +40,39 @@ int main(int argc, char** argv) {
         fprintf(stderr, "audio-match: too little audio (reference %zu, recording %zu frames)\n", refFrames, recFrames);
         return 1;
     }
+    // The offset is found with a window one second into the reference (past whatever start-up differs), searched
+    // over the first ten seconds of the recording.
+    const size_t start = refFrames >= window + 44100 ? 44100 : 0;
     size_t best = 0;
     double bestScore = -1;
-    for (size_t lag = 0; lag + window <= recFrames; ++lag) {
-        int64_t dot = 0;
-        for (size_t i = 0; i < window; i += 4) // every fourth frame is plenty for noise
-            dot += int64_t(ref[2 * i]) * rec[2 * (lag + i)];
-        if (double(dot) > bestScore) {
-            bestScore = double(dot);
-            best = lag;
+    for (size_t at = 0; at + window <= recFrames && at <= 10 * 44100 + start; ++at) {
+        int64_t dot = 0, energy = 0;
+        for (size_t i = 0; i < window; i += 4) { // every fourth frame is plenty for music or noise
+            dot += int64_t(ref[2 * (start + i)]) * rec[2 * (at + i)];
+            energy += int64_t(rec[2 * (at + i)]) * rec[2 * (at + i)];
+        }
+        // Normalised, so that a louder stretch of the recording does not win by loudness alone.
+        const double score = energy > 0 ? double(dot) / std::sqrt(double(energy)) : -1;
+        if (score > bestScore) {
+            bestScore = score;
+            best = at;
         }
     }
+    // Compare everything from the window on: reference frame start + i against recording frame best + i.
     double sxy = 0, sxx = 0, syy = 0;
     size_t same = 0, count = 0;
-    for (size_t i = 0; i < refFrames && best + i < recFrames; ++i)
+    for (size_t i = 0; start + i < refFrames && best + i < recFrames; ++i)
         for (int c = 0; c < 2; ++c) {
-            const double x = ref[2 * i + c], y = rec[2 * (best + i) + c];
+            const double x = ref[2 * (start + i) + c], y = rec[2 * (best + i) + c];
             sxy += x * y;
             sxx += x * x;
             syy += y * y;
-            same += ref[2 * i + c] == rec[2 * (best + i) + c];
+            same += ref[2 * (start + i) + c] == rec[2 * (best + i) + c];
             ++count;
         }
     const double r = sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0;
-    printf("offset %zu frames, compared %zu frames, correlation %.6f, identical samples %.4f\n", best, count / 2, r,
-           count ? double(same) / double(count) : 0.0);
+    printf(
+        "reference frame %zu at recording frame %zu, compared %zu frames, correlation %.6f, identical samples %.4f\n",
+        start, best, count / 2, r, count ? double(same) / double(count) : 0.0);
     return r >= wanted ? 0 : 1;
 }

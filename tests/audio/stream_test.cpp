@@ -96,6 +96,19 @@ std::vector<int16_t> RunShow(bool flipping) {
 
 TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
     ASSERT_EQ(OpenSound(), 1);
+    // The observer runs right after each render, on the thread that rendered it.
+    struct Observed {
+        std::vector<uint64_t> chunks;
+        int mismatches = 0;
+    } observed;
+    SetChunkObserver(
+        [](uint64_t chunk, void* context) {
+            auto* o = static_cast<Observed*>(context);
+            o->chunks.push_back(chunk);
+            if (uint64_t(fakeMixer.renders) != chunk + 1 || VirtualThreadIndex() != (chunk == 0 ? 1 : 2))
+                ++o->mismatches;
+        },
+        &observed);
     StartMusic();
     EXPECT_TRUE(IsMusicRunning());
     SleepMs(3000);
@@ -114,6 +127,11 @@ TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
     EXPECT_EQ(fakeMixer.rendersByThread[0], 0);
     EXPECT_EQ(fakeMixer.rendersByThread[1], 1);
     EXPECT_EQ(fakeMixer.rendersByThread[2], fakeMixer.renders - 1);
+    SetChunkObserver(nullptr, nullptr);
+    ASSERT_EQ(observed.chunks.size(), size_t(fakeMixer.renders));
+    for (size_t n = 0; n < observed.chunks.size(); ++n)
+        EXPECT_EQ(observed.chunks[n], n);
+    EXPECT_EQ(observed.mismatches, 0);
 
     // The first chunk goes in at offset 0 when the cursor reaches the middle of the ring (0.32 s), and is heard
     // when the cursor comes round again, 28224 frames (0.64 s) after Play at time 0. Until then: silence.
