@@ -21,6 +21,9 @@ set(ENV{PKG_CONFIG_PATH} "")
 # OpenJPEG is linked static: without OPJ_STATIC its header would ask for DLL imports.
 string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC")
+# Standard printf formats (%zu, %lld) instead of the old system runtime's dialect.
+string(APPEND CMAKE_C_FLAGS_INIT " -D__USE_MINGW_ANSI_STDIO=1")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -D__USE_MINGW_ANSI_STDIO=1")
 
 # Static runtime: the program needs no DLL beyond those Windows ships.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

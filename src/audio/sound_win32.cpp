@@ -3,6 +3,7 @@
 #include "app/window_win32.h"
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
+#include "audio/sound_stats.h"
 #include "audio/stream.h"
 
 // <mmsystem.h> brings WAVEFORMATEX, which <dsound.h> needs but WIN32_LEAN_AND_MEAN leaves out.
@@ -27,10 +28,15 @@ int32_t soundDeviceCount = 0;
 // distance played. The lock is held only for that bookkeeping.
 std::mutex accountingLock;
 SoundRing shadow{};
-uint32_t lastCursor = 0;            // bytes
-uint64_t underrunsOfOldBuffers = 0; // counted since the program started, across stream buffers
+uint32_t lastCursor = 0;               // bytes
+uint64_t underrunsOfOldBuffers = 0;    // counted since the program started, across stream buffers
+uint64_t framesPlayedOfOldBuffers = 0; // likewise
+uint64_t cursorAdvances = 0;           // readings that found the cursor moved: the device took audio
 
 void FollowCursor(uint32_t cursor) {
+    if (cursor != lastCursor) {
+        ++cursorAdvances;
+    }
     PlayRing(&shadow, nullptr, ((cursor + StreamBufferBytes - lastCursor) % StreamBufferBytes) / 4);
     lastCursor = cursor;
 }
@@ -155,6 +161,7 @@ void ReleaseStreamBuffer() {
     streamBuffer = nullptr;
     std::lock_guard<std::mutex> guard(accountingLock);
     underrunsOfOldBuffers += shadow.underruns;
+    framesPlayedOfOldBuffers += shadow.framesPlayed;
     FreeRing(&shadow);
 }
 
@@ -220,4 +227,15 @@ bool RestoreStreamBuffer() {
 uint64_t CountUnderruns() {
     std::lock_guard<std::mutex> guard(accountingLock);
     return underrunsOfOldBuffers + shadow.underruns;
+}
+
+uint64_t CountFramesPlayed() {
+    std::lock_guard<std::mutex> guard(accountingLock);
+    return framesPlayedOfOldBuffers + shadow.framesPlayed;
+}
+
+// DirectSound has no callback: what comes closest is each time a reading found that the device had taken audio.
+uint64_t CountDeviceCallbacks() {
+    std::lock_guard<std::mutex> guard(accountingLock);
+    return cursorAdvances;
 }
