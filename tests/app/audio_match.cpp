@@ -1,9 +1,11 @@
 // audio-match REFERENCE.raw RECORDING.raw [MIN_CORRELATION [FRAMES]]
-// Both files 16-bit little-endian stereo at 44100 Hz. Finds where the reference begins in the recording (the
-// recording starts earlier and holds silence before the music), then measures the normalised correlation over
-// everything the two share. Prints the offset, the correlation and the share of bit-identical samples; exits 0
-// when the correlation reaches MIN_CORRELATION (default 0.99). FRAMES limits the comparison to the first FRAMES
-// frames of the reference (those that were played before the stream stopped).
+// Both files 16-bit little-endian stereo at 44100 Hz. Finds where the reference begins in the recording (which
+// starts earlier, with silence before the music), then checks the reference second by second: a window at the
+// start of every second must be found in the recording, in order, with a normalised correlation of at least
+// MIN_CORRELATION (default 0.99). A recorder that drops audio under load shifts the rest of the recording earlier,
+// a server that plays silence when its client is late shifts it later; such a gap is searched for, counted and
+// reported, not taken for a mismatch. FRAMES limits the check to the
+// first FRAMES frames of the reference (those played before the stream stopped). Exit 0 when every window matched.
 
 #include <cmath>
 #include <cstdint>
@@ -11,7 +13,13 @@
 #include <cstdlib>
 #include <vector>
 
-static std::vector<int16_t> Read(const char* path) {
+namespace {
+
+std::vector<int16_t> ref, rec;
+constexpr long Window = 4096; // frames compared per second of reference
+constexpr long Second = 44100;
+
+std::vector<int16_t> Read(const char* path) {
     std::vector<int16_t> data;
     FILE* f = fopen(path, "rb");
     if (!f)
@@ -24,55 +32,100 @@ static std::vector<int16_t> Read(const char* path) {
     return data;
 }
 
+// Normalised correlation of the reference window at `at` with the recording at `at + lag`, both channels, and
+// how many samples are identical.
+double Correlate(long at, long lag, long& identical) {
+    double sxy = 0, sxx = 0, syy = 0;
+    identical = 0;
+    for (long i = 0; i < Window; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const int16_t x = ref[size_t(2 * (at + i) + c)], y = rec[size_t(2 * (at + lag + i) + c)];
+            sxy += double(x) * y;
+            sxx += double(x) * x;
+            syy += double(y) * y;
+            identical += x == y;
+        }
+    return sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : (sxx == syy ? 1.0 : 0.0);
+}
+
+// The lag in [from, to] whose recording window looks most like the reference window at `at` (left channel,
+// every fourth frame, normalised by the recording's energy so loudness alone does not win).
+long Search(long at, long from, long to, long recFrames) {
+    long best = from;
+    double bestScore = -1e300;
+    for (long lag = from; lag <= to; ++lag) {
+        if (at + lag < 0 || at + lag + Window > recFrames)
+            continue;
+        int64_t dot = 0, energy = 0;
+        for (long i = 0; i < Window; i += 4) {
+            const int64_t y = rec[size_t(2 * (at + lag + i))];
+            dot += int64_t(ref[size_t(2 * (at + i))]) * y;
+            energy += y * y;
+        }
+        const double score = energy > 0 ? double(dot) / std::sqrt(double(energy)) : -1e299;
+        if (score > bestScore) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: audio-match REFERENCE.raw RECORDING.raw [MIN_CORRELATION [FRAMES]]\n");
         return 2;
     }
     const double wanted = argc > 3 ? atof(argv[3]) : 0.99;
-    const std::vector<int16_t> ref = Read(argv[1]), rec = Read(argv[2]);
-    size_t refFrames = ref.size() / 2;
-    const size_t recFrames = rec.size() / 2;
-    if (argc > 4 && size_t(atoll(argv[4])) < refFrames)
-        refFrames = size_t(atoll(argv[4]));
-    const size_t window = 4096; // frames of the reference's left channel used to find the offset
-    if (refFrames < window || recFrames < window) {
-        fprintf(stderr, "audio-match: too little audio (reference %zu, recording %zu frames)\n", refFrames, recFrames);
+    ref = Read(argv[1]);
+    rec = Read(argv[2]);
+    long refFrames = long(ref.size() / 2);
+    const long recFrames = long(rec.size() / 2);
+    if (argc > 4 && atol(argv[4]) < refFrames)
+        refFrames = atol(argv[4]);
+    // Start a second into the reference, past whatever start-up differs.
+    const long start = refFrames >= Window + Second ? Second : 0;
+    if (refFrames < start + Window || recFrames < Window) {
+        fprintf(stderr, "audio-match: too little audio (reference %ld, recording %ld frames)\n", refFrames, recFrames);
         return 1;
     }
-    // The offset is found with a window one second into the reference (past whatever start-up differs), searched
-    // over the first ten seconds of the recording.
-    const size_t start = refFrames >= window + 44100 ? 44100 : 0;
-    size_t best = 0;
-    double bestScore = -1;
-    for (size_t at = 0; at + window <= recFrames && at <= 10 * 44100 + start; ++at) {
-        int64_t dot = 0, energy = 0;
-        for (size_t i = 0; i < window; i += 4) { // every fourth frame is plenty for music or noise
-            dot += int64_t(ref[2 * (start + i)]) * rec[2 * (at + i)];
-            energy += int64_t(rec[2 * (at + i)]) * rec[2 * (at + i)];
+    long lag = Search(start, -start, 10 * Second, recFrames);
+    const long firstLag = lag;
+    long windows = 0, failed = 0, gaps = 0, identical = 0, samples = 0;
+    double worst = 1.0;
+    for (long at = start; at + Window <= refFrames; at += Second) {
+        if (at + lag + Window > recFrames) {
+            ++failed; // the recording ended early
+            break;
         }
-        // Normalised, so that a louder stretch of the recording does not win by loudness alone.
-        const double score = energy > 0 ? double(dot) / std::sqrt(double(energy)) : -1;
-        if (score > bestScore) {
-            bestScore = score;
-            best = at;
+        long same = 0;
+        double r = Correlate(at, lag, same);
+        if (r < wanted) {
+            // A gap since the last second: audio the recorder dropped (the rest comes earlier) or silence the
+            // server played in between (the rest comes later). Look 3 s either way.
+            const long found = Search(at, lag - 3 * Second, lag + 3 * Second, recFrames);
+            long sameThere = 0;
+            const double there = Correlate(at, found, sameThere);
+            if (there >= wanted) {
+                ++gaps;
+                lag = found;
+                r = there;
+                same = sameThere;
+            }
         }
+        ++windows;
+        if (r < wanted)
+            ++failed;
+        if (r < worst)
+            worst = r;
+        identical += same;
+        samples += 2 * Window;
     }
-    // Compare everything from the window on: reference frame start + i against recording frame best + i.
-    double sxy = 0, sxx = 0, syy = 0;
-    size_t same = 0, count = 0;
-    for (size_t i = 0; start + i < refFrames && best + i < recFrames; ++i)
-        for (int c = 0; c < 2; ++c) {
-            const double x = ref[2 * (start + i) + c], y = rec[2 * (best + i) + c];
-            sxy += x * y;
-            sxx += x * x;
-            syy += y * y;
-            same += ref[2 * (start + i) + c] == rec[2 * (best + i) + c];
-            ++count;
-        }
-    const double r = sxx > 0 && syy > 0 ? sxy / std::sqrt(sxx * syy) : 0;
-    printf(
-        "reference frame %zu at recording frame %zu, compared %zu frames, correlation %.6f, identical samples %.4f\n",
-        start, best, count / 2, r, count ? double(same) / double(count) : 0.0);
-    return r >= wanted ? 0 : 1;
+    printf("reference frame %ld at recording frame %ld, %ld one-second windows, %ld failed, worst correlation %.6f, "
+           "identical samples %.4f, %ld gaps in the recording (net %ld frames inserted)\n",
+           start, start + firstLag, windows, failed, worst, samples ? double(identical) / double(samples) : 0.0, gaps,
+           lag - firstLag);
+    return failed == 0 && windows > 0 ? 0 : 1;
 }
