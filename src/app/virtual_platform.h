@@ -29,6 +29,8 @@ void SetVirtualSoundAvailable(bool available);
 void SetVirtualDisplayAvailable(bool available);
 // Loses the stream buffer: writes report it lost until it is restored.
 void LoseVirtualStreamBuffer();
+// Makes the next `writes` writes into the stream buffer fail (not lost: a failure that restoring does not cure).
+void FailVirtualStreamWrites(int32_t writes);
 // Stops the play cursor (a stuck device) or lets it run again.
 void FreezeVirtualPlayCursor(bool frozen);
 

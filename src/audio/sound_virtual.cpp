@@ -19,6 +19,7 @@ bool bufferExists = false;
 bool playing = false;
 bool lost = false;
 bool frozen = false;
+int32_t failingWrites = 0;
 SoundRing ring{};
 uint32_t lastSeen[VirtualThreadSlots] = {};
 uint64_t lastPollTime[VirtualThreadSlots] = {UINT64_MAX, UINT64_MAX, UINT64_MAX};
@@ -64,6 +65,10 @@ void LoseVirtualStreamBuffer() {
 
 void FreezeVirtualPlayCursor(bool freeze) {
     frozen = freeze;
+}
+
+void FailVirtualStreamWrites(int32_t writes) {
+    failingWrites = writes;
 }
 
 uint64_t CountVirtualFramesHeard() {
@@ -150,6 +155,10 @@ StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32
         ++lostWrites;
         return StreamWriteLost;
     }
+    if (failingWrites > 0) {
+        --failingWrites;
+        return StreamWriteFailed;
+    }
     WriteRing(&ring, offset, samples, bytes);
     return StreamWriteOk;
 }
@@ -194,6 +203,7 @@ void ResetVirtualSound() {
     soundAvailable = true;
     lost = false;
     frozen = false;
+    failingWrites = 0;
     framesHeard = 0;
     lostWrites = 0;
     underrunsBefore = 0;

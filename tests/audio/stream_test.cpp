@@ -166,7 +166,7 @@ TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
     }
 }
 
-TEST_F(StreamTest, WriteChunkWaitsOnlyForRoomAndDropsNothingOnALostBuffer) {
+TEST_F(StreamTest, WriteChunkWaitsOnlyForRoomAndKeepsItsPlaceThroughLostAndFailedWrites) {
     ASSERT_EQ(OpenSound(), 1);
     ASSERT_TRUE(CreateStreamBuffer(StreamBufferFrames));
     std::vector<int16_t> chunk(ChunkBytes / 2);
@@ -199,6 +199,19 @@ TEST_F(StreamTest, WriteChunkWaitsOnlyForRoomAndDropsNothingOnALostBuffer) {
     ASSERT_EQ(writes.size(), 4u); // three chunks, one of them tried twice
     EXPECT_EQ(writes[2].offset, 28224u);
     EXPECT_EQ(writes[3].offset, 28224u);
+
+    // Lost, and the write after the restore fails too: the chunk is dropped, the ring keeps what it held there,
+    // and the offset moves on all the same so that the next chunk lands where it belongs.
+    std::vector<int16_t> before(chunk.size());
+    ASSERT_TRUE(ReadVirtualStreamBuffer(42336, before.data(), ChunkBytes));
+    const uint64_t writtenBefore = CountChunksWritten();
+    LoseVirtualStreamBuffer();
+    FailVirtualStreamWrites(1);
+    WriteChunk(chunk.data(), ChunkBytes);
+    EXPECT_EQ(streamOffset, 56448u);
+    ASSERT_TRUE(ReadVirtualStreamBuffer(42336, back.data(), ChunkBytes));
+    EXPECT_EQ(back, before);
+    EXPECT_EQ(CountChunksWritten(), writtenBefore); // the dropped one is not counted
 
     // Offset 70560 with the cursor playing from 0: 42336 bytes free, so it waits until the cursor has reached
     // 14112 bytes, 3528 frames (80 ms) later, give or take the 1 ms poll.
