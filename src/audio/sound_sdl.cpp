@@ -6,6 +6,7 @@
 #include "audio/sound_stats.h"
 #include "audio/stream.h"
 #include "app/system.h"
+#include "app/thread_priority.h"
 
 #include <SDL.h>
 #include <atomic>
@@ -13,8 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,6 +25,10 @@ bool bufferExists = false;
 bool playing = false;
 uint64_t underrunsBefore = 0;
 uint64_t framesBefore = 0;
+// Published by the callback so that the counters can be read without the ring's lock: a low-priority reader that
+// held it could stall the callback and the feeder behind it.
+std::atomic<uint64_t> underrunsSeen{0};
+std::atomic<uint64_t> framesSeen{0};
 std::atomic<uint32_t> cursorBytes{0};
 std::atomic<uint64_t> callbacks{0};
 thread_local uint32_t lastSeen = UINT32_MAX;
@@ -36,14 +39,14 @@ void FillAudio(void*, Uint8* stream, int length) {
     static thread_local bool raised = false;
     if (!raised) {
         raised = true;
-        for (int nice = -20; nice < 0; nice += 5)
-            if (setpriority(PRIO_PROCESS, pid_t(gettid()), nice) == 0)
-                break;
+        RaiseThreadPriority();
     }
     std::lock_guard<std::mutex> hold(ringLock);
     if (bufferExists && playing) {
         PlayRing(&ring, reinterpret_cast<int16_t*>(stream), uint32_t(length) / 4);
         cursorBytes.store(ring.cursor * 4, std::memory_order_release);
+        underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
+        framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
     } else {
         memset(stream, 0, size_t(length));
     }
@@ -153,13 +156,11 @@ bool RestoreStreamBuffer() {
 }
 
 uint64_t CountUnderruns() {
-    std::lock_guard<std::mutex> hold(ringLock);
-    return underrunsBefore + ring.underruns;
+    return underrunsSeen.load(std::memory_order_relaxed);
 }
 
 uint64_t CountFramesPlayed() {
-    std::lock_guard<std::mutex> hold(ringLock);
-    return framesBefore + ring.framesPlayed;
+    return framesSeen.load(std::memory_order_relaxed);
 }
 
 uint64_t CountDeviceCallbacks() {

@@ -101,18 +101,24 @@ int main(int argc, char** argv) {
             break;
         }
         long same = 0;
-        double r = Correlate(at, lag, same);
-        if (r < wanted) {
-            // A gap since the last second: audio the recorder dropped (the rest comes earlier) or silence the
+        double r = -1;
+        // A gap may fall inside the window itself; then a window further into the same second tells.
+        for (long pos = at; pos < at + Second - Window && pos + lag + Window <= recFrames && pos + Window <= refFrames;
+             pos += 2 * Window) {
+            r = Correlate(pos, lag, same);
+            if (r >= wanted)
+                break;
+            // A gap since the last window: audio the recorder dropped (the rest comes earlier) or silence the
             // server played in between (the rest comes later). Look 3 s either way.
-            const long found = Search(at, lag - 3 * Second, lag + 3 * Second, recFrames);
+            const long found = Search(pos, lag - 3 * Second, lag + 3 * Second, recFrames);
             long sameThere = 0;
-            const double there = Correlate(at, found, sameThere);
+            const double there = Correlate(pos, found, sameThere);
             if (there >= wanted) {
                 ++gaps;
                 lag = found;
                 r = there;
                 same = sameThere;
+                break;
             }
         }
         ++windows;
