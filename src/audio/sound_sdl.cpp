@@ -44,9 +44,10 @@ void FillAudio(void*, Uint8* stream, int length) {
     std::lock_guard<std::mutex> hold(ringLock);
     if (bufferExists && playing) {
         PlayRing(&ring, reinterpret_cast<int16_t*>(stream), uint32_t(length) / 4);
-        cursorBytes.store(ring.cursor * 4, std::memory_order_release);
+        // The counters go first: whoever sees the new cursor (and writes because of it) then sees them too.
         underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
         framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
+        cursorBytes.store(ring.cursor * 4, std::memory_order_release);
     } else {
         memset(stream, 0, size_t(length));
     }

@@ -86,7 +86,7 @@ void WriteChunk(const int16_t* samples, int32_t bytes) {
         result = WriteStreamBuffer(streamOffset, samples, size);
     }
     if (result == StreamWriteOk)
-        chunksWritten.fetch_add(1, std::memory_order_relaxed);
+        chunksWritten.fetch_add(1, std::memory_order_release);
     // A dropped chunk still moves the offset on, so the stream stays in step with the cursor.
     streamOffset = (streamOffset + size) % StreamBufferBytes;
 }
