@@ -204,5 +204,5 @@ void SetChunkObserver(ChunkObserver observer, void* context) {
 }
 
 uint64_t CountChunksWritten() {
-    return chunksWritten.load(std::memory_order_relaxed);
+    return chunksWritten.load(std::memory_order_acquire);
 }
