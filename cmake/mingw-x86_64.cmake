@@ -18,9 +18,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} "${QUIMBLES_DEPS_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# OpenJPEG is linked static: without OPJ_STATIC its header would ask for DLL imports.
-string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC")
-string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC")
+# OpenJPEG and libxmp (a test oracle) are linked static: without these their headers would ask for DLL
+# imports (libxmp 4.5 calls its macro BUILDING_STATIC).
+string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
+# Link zlib (packaged for mingw with an import library too) statically, like everything else.
+set(ZLIB_USE_STATIC_LIBS ON)
+
+# Standard printf formats (%zu, %lld) instead of the old system runtime's dialect.
+string(APPEND CMAKE_C_FLAGS_INIT " -D__USE_MINGW_ANSI_STDIO=1")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -D__USE_MINGW_ANSI_STDIO=1")
 
 # Static runtime: the program needs no DLL beyond those Windows ships.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -36,6 +36,15 @@ bool InitDisplay() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return Fail("cannot start SDL video");
     videoStarted = true;
+    // Without a screen SDL falls back to drivers that draw nowhere; the show needs a real display, unless one of
+    // those was asked for by name.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* wanted = SDL_getenv("SDL_VIDEODRIVER");
+    if (driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
+        !(wanted && SDL_strcmp(wanted, driver) == 0)) {
+        SDL_SetError("no screen to show on (only the %s video driver could start)", driver);
+        return Fail("cannot open the display");
+    }
     SDL_DisplayMode desktop{};
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0)
         return Fail("cannot read the desktop mode");

@@ -93,6 +93,10 @@ long FlipFrame() {
     return 0;
 }
 
+uint64_t NextVirtualRefreshTime() {
+    return RefreshTime(nextRefresh);
+}
+
 void AdvanceVirtualDisplay(uint64_t, uint64_t to) {
     EnsurePictures();
     while (RefreshTime(nextRefresh) <= to) {

@@ -4,10 +4,8 @@
 #include "app/display.h"
 #include "app/exit_signals.h"
 #include "audio/stream.h"
+#include "music/music.h"
 #include "show/script.h"
-
-// From the music player: empties the module table and builds the period table.
-void BuildPeriodTables();
 
 int main() {
     CatchExitSignals();

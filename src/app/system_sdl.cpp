@@ -1,16 +1,15 @@
 // Time and the audio threads on Linux: the monotonic clock in nanoseconds, plain sleeps, and std::thread raised to
-// the best scheduling the process may ask for.
+// the best scheduling the process may ask for (RaiseThreadPriority).
 
 #include "app/system.h"
+#include "app/thread_priority.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <sys/resource.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -19,11 +18,7 @@ std::atomic<int32_t> finished[2];
 bool started[2] = {false, false};
 
 void RunAudioThread(int index, void (*function)()) {
-    // Nice -20 is the top of the ordinary scheduling class, as far up as the show's threads go elsewhere; a process
-    // without the right to raise it keeps running at normal priority.
-    for (int nice = -20; nice < 0; nice += 5)
-        if (setpriority(PRIO_PROCESS, pid_t(gettid()), nice) == 0)
-            break;
+    RaiseThreadPriority();
     function();
     finished[index].store(1, std::memory_order_release);
 }

@@ -47,6 +47,10 @@ void PassBaton() {
             holder = -1; // nobody left to run
             return;
         }
+        // Step from refresh to refresh, so that every refresh and every audio frame is delivered at its own time.
+        const uint64_t refresh = NextVirtualRefreshTime();
+        if (refresh > now && refresh < next)
+            next = refresh;
         const uint64_t from = now;
         now = next;
         AdvanceVirtualDisplay(from, now);
@@ -140,14 +144,16 @@ bool JoinAudioThreads(uint32_t milliseconds) {
         VirtualThread& t = slots[i + 1];
         if (!t.active)
             continue;
-        if (t.finished) {
-            workers[i].join();
-        } else {
-            // A virtual thread cannot be stopped from outside; it stays in its slot and keeps its turns.
+        if (!t.finished) {
+            // A virtual thread cannot be stopped from outside: it keeps its slot and its turns until it returns,
+            // and a later call clears the slot.
             all = false;
-            workers[i].detach();
+            if (workers[i].joinable())
+                workers[i].detach();
             continue;
         }
+        if (workers[i].joinable())
+            workers[i].join();
         t = VirtualThread{};
     }
     return all;
@@ -158,6 +164,12 @@ void ResetVirtualPlatform() {
     now = 0;
     holder = 0;
     slots[0] = VirtualThread{1, 0, 0};
+    for (int i = 1; i < VirtualThreadSlots; ++i)
+        if (slots[i].finished) {
+            if (workers[i - 1].joinable())
+                workers[i - 1].join();
+            slots[i] = VirtualThread{};
+        }
     ResetVirtualDisplay();
     ResetVirtualSound();
 }

@@ -17,6 +17,8 @@ constexpr int VirtualThreadSlots = 3;
 void AdvanceVirtualDisplay(uint64_t from, uint64_t to);
 void AdvanceVirtualSound(uint64_t from, uint64_t to);
 void ResetVirtualDisplay();
+// Time of the first refresh not yet shown.
+uint64_t NextVirtualRefreshTime();
 void ResetVirtualSound();
 
 // Audio frames completed by `time`.

@@ -19,8 +19,8 @@ void ReleaseStreamBuffer();
 // Starts looping playback from the play cursor.
 void PlayStreamBuffer();
 // The play cursor: byte offset 0..StreamBufferBytes-1 of the next frame to be heard, always a multiple of 4.
-// 0 before playback starts. The virtual platform counts a poll that finds the cursor where this thread last saw
-// it as a wait.
+// 0 before playback starts. A poll that finds no progress may give the processor up for a moment; on the virtual
+// platform a second poll in the same instant that finds the cursor unmoved is a wait (the clock may go on).
 uint32_t GetPlayPosition();
 
 enum StreamWriteResult {

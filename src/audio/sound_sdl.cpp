@@ -6,6 +6,7 @@
 #include "audio/sound_stats.h"
 #include "audio/stream.h"
 #include "app/system.h"
+#include "app/thread_priority.h"
 
 #include <SDL.h>
 #include <atomic>
@@ -24,14 +25,28 @@ bool bufferExists = false;
 bool playing = false;
 uint64_t underrunsBefore = 0;
 uint64_t framesBefore = 0;
+// Published by the callback so that the counters can be read without the ring's lock: a low-priority reader that
+// held it could stall the callback and the feeder behind it.
+std::atomic<uint64_t> underrunsSeen{0};
+std::atomic<uint64_t> framesSeen{0};
 std::atomic<uint32_t> cursorBytes{0};
 std::atomic<uint64_t> callbacks{0};
 thread_local uint32_t lastSeen = UINT32_MAX;
 
 void FillAudio(void*, Uint8* stream, int length) {
+    // This thread stands in for the sound card: raise it as far as the process may, or a busy machine makes the
+    // server play gaps of silence that no ring can prevent.
+    static thread_local bool raised = false;
+    if (!raised) {
+        raised = true;
+        RaiseThreadPriority();
+    }
     std::lock_guard<std::mutex> hold(ringLock);
     if (bufferExists && playing) {
         PlayRing(&ring, reinterpret_cast<int16_t*>(stream), uint32_t(length) / 4);
+        // The counters go first: whoever sees the new cursor (and writes because of it) then sees them too.
+        underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
+        framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
         cursorBytes.store(ring.cursor * 4, std::memory_order_release);
     } else {
         memset(stream, 0, size_t(length));
@@ -142,13 +157,11 @@ bool RestoreStreamBuffer() {
 }
 
 uint64_t CountUnderruns() {
-    std::lock_guard<std::mutex> hold(ringLock);
-    return underrunsBefore + ring.underruns;
+    return underrunsSeen.load(std::memory_order_relaxed);
 }
 
 uint64_t CountFramesPlayed() {
-    std::lock_guard<std::mutex> hold(ringLock);
-    return framesBefore + ring.framesPlayed;
+    return framesSeen.load(std::memory_order_relaxed);
 }
 
 uint64_t CountDeviceCallbacks() {

@@ -19,13 +19,17 @@ bool bufferExists = false;
 bool playing = false;
 bool lost = false;
 bool frozen = false;
+int32_t failingWrites = 0;
 SoundRing ring{};
 uint32_t lastSeen[VirtualThreadSlots] = {};
+uint64_t lastPollTime[VirtualThreadSlots] = {UINT64_MAX, UINT64_MAX, UINT64_MAX};
 uint64_t framesHeard = 0;
 uint64_t lostWrites = 0;
 uint64_t underrunsBefore = 0; // of stream buffers already released, for the running totals
 uint64_t framesBefore = 0;
 uint64_t advances = 0;
+VirtualWriteObserver writeObserver = nullptr;
+void* writeContext = nullptr;
 VirtualAudioCallback audioCallback = nullptr;
 void* audioContext = nullptr;
 
@@ -34,6 +38,21 @@ void* audioContext = nullptr;
 void SetVirtualAudioCallback(VirtualAudioCallback callback, void* context) {
     audioCallback = callback;
     audioContext = context;
+}
+
+void SetVirtualWriteObserver(VirtualWriteObserver observer, void* context) {
+    writeObserver = observer;
+    writeContext = context;
+}
+
+bool ReadVirtualStreamBuffer(uint32_t offset, void* out, uint32_t bytes) {
+    if (!bufferExists)
+        return false;
+    const uint32_t size = ring.frames * 4;
+    auto* dst = static_cast<uint8_t*>(out);
+    for (uint32_t i = 0; i < bytes; ++i)
+        dst[i] = ring.bytes[(offset + i) % size];
+    return true;
 }
 
 void SetVirtualSoundAvailable(bool available) {
@@ -46,6 +65,10 @@ void LoseVirtualStreamBuffer() {
 
 void FreezeVirtualPlayCursor(bool freeze) {
     frozen = freeze;
+}
+
+void FailVirtualStreamWrites(int32_t writes) {
+    failingWrites = writes;
 }
 
 uint64_t CountVirtualFramesHeard() {
@@ -83,8 +106,10 @@ bool CreateStreamBuffer(int32_t frames) {
     bufferExists = true;
     playing = false;
     lost = false;
-    for (uint32_t& seen : lastSeen)
-        seen = 0;
+    for (int i = 0; i < VirtualThreadSlots; ++i) {
+        lastSeen[i] = 0;
+        lastPollTime[i] = UINT64_MAX;
+    }
     return true;
 }
 
@@ -103,13 +128,19 @@ void PlayStreamBuffer() {
         playing = true;
 }
 
+// A poll is a wait when this thread already polled at this same instant and the cursor has not moved since:
+// then the clock may go on to the cursor's next step. A poll that follows a wait, or comes at a new instant,
+// returns at once, as a poll of a real device would.
 uint32_t GetPlayPosition() {
     const int self = VirtualThreadIndex();
     uint32_t cursor = ring.cursor * 4;
-    if (cursor == lastSeen[self]) {
+    if (cursor == lastSeen[self] && lastPollTime[self] == VirtualNow()) {
         const bool moving = bufferExists && playing && !frozen;
         VirtualWaitUntil(moving ? VirtualTimeOfFrame(VirtualFrameAt(VirtualNow()) + 1) : VirtualNow() + 1000000);
         cursor = ring.cursor * 4;
+        lastPollTime[self] = UINT64_MAX;
+    } else {
+        lastPollTime[self] = VirtualNow();
     }
     lastSeen[self] = cursor;
     return cursor;
@@ -118,9 +149,15 @@ uint32_t GetPlayPosition() {
 StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32_t bytes) {
     if (!bufferExists)
         return StreamWriteFailed;
+    if (writeObserver)
+        writeObserver(offset, bytes, writeContext);
     if (lost) {
         ++lostWrites;
         return StreamWriteLost;
+    }
+    if (failingWrites > 0) {
+        --failingWrites;
+        return StreamWriteFailed;
     }
     WriteRing(&ring, offset, samples, bytes);
     return StreamWriteOk;
@@ -166,6 +203,7 @@ void ResetVirtualSound() {
     soundAvailable = true;
     lost = false;
     frozen = false;
+    failingWrites = 0;
     framesHeard = 0;
     lostWrites = 0;
     underrunsBefore = 0;
@@ -173,6 +211,8 @@ void ResetVirtualSound() {
     advances = 0;
     audioCallback = nullptr;
     audioContext = nullptr;
+    writeObserver = nullptr;
+    writeContext = nullptr;
 }
 
 uint64_t CountFramesPlayed() {

@@ -28,6 +28,16 @@ std::atomic<const char*> fault{nullptr};
 std::atomic<uint64_t> chunksWritten{0};
 std::atomic<bool> running{false};
 bool threadsStarted = false;
+ChunkObserver chunkObserver = nullptr;
+void* observerContext = nullptr;
+uint64_t chunksRendered = 0; // touched only by the thread that owns the player
+
+void Render() {
+    chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+    if (chunkObserver)
+        chunkObserver(chunksRendered, observerContext);
+    ++chunksRendered;
+}
 
 uint64_t NowMs() {
     const uint64_t frequency = ReadPerformanceFrequency();
@@ -76,13 +86,13 @@ void WriteChunk(const int16_t* samples, int32_t bytes) {
         result = WriteStreamBuffer(streamOffset, samples, size);
     }
     if (result == StreamWriteOk)
-        chunksWritten.fetch_add(1, std::memory_order_relaxed);
+        chunksWritten.fetch_add(1, std::memory_order_release);
     // A dropped chunk still moves the offset on, so the stream stays in step with the cursor.
     streamOffset = (streamOffset + size) % StreamBufferBytes;
 }
 
 void FeederThread() {
-    chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+    Render();
     PlayStreamBuffer();
     streamOffset = 0;
     const uint64_t start = NowMs();
@@ -123,7 +133,7 @@ void FeederThread() {
 void MixerThread() {
     while (stopRequest.load(std::memory_order_acquire) == 0) {
         if (renderRequest.load(std::memory_order_acquire) == 1) {
-            chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+            Render();
             renderRequest.store(0, std::memory_order_relaxed);
             chunkReady.store(1, std::memory_order_release);
         }
@@ -143,6 +153,7 @@ void StartMusic() {
     fault.store(nullptr);
     chunksWritten.store(0);
     streamOffset = 0;
+    chunksRendered = 0;
     threadsStarted = false;
     running.store(true);
     if (!CreateStreamBuffer(StreamBufferFrames)) {
@@ -187,6 +198,11 @@ const char* StreamFault() {
     return fault.load();
 }
 
+void SetChunkObserver(ChunkObserver observer, void* context) {
+    chunkObserver = observer;
+    observerContext = context;
+}
+
 uint64_t CountChunksWritten() {
-    return chunksWritten.load(std::memory_order_relaxed);
+    return chunksWritten.load(std::memory_order_acquire);
 }

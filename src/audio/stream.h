@@ -41,3 +41,8 @@ bool IsMusicRunning();
 const char* StreamFault();
 // Chunks written into the stream buffer since StartMusic.
 uint64_t CountChunksWritten();
+
+// Called on the audio thread right after each chunk is rendered, while that thread owns the player: the place to
+// read player state without racing the mixer. `chunk` counts from 0 at StartMusic. Set it before StartMusic.
+using ChunkObserver = void (*)(uint64_t chunk, void* context);
+void SetChunkObserver(ChunkObserver observer, void* context);

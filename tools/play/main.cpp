@@ -12,10 +12,11 @@
 namespace {
 
 void PrintUsage(std::FILE* out) {
-    std::fputs("usage: quimbles-play --wav OUT.wav [--seconds S] [--repeat R] MODULE [MODULE...]\n"
+    std::fputs("usage: quimbles-play [--wav OUT.wav] [--seconds S] [--repeat R] MODULE [MODULE...]\n"
                "\n"
                "Plays XM and MOD modules with the show's player and writes the result as a WAV file\n"
-               "(PCM, 16-bit, stereo, 44100 Hz).\n"
+               "(PCM, 16-bit, stereo, 44100 Hz); without --wav, plays them through the sound device with a\n"
+               "status line until the end or Ctrl-C.\n"
                "\n"
                "  --wav OUT.wav  write the rendered music to OUT.wav\n"
                "  --seconds S    render S seconds (rounded up to whole 80 ms chunks); without it, render until\n"
@@ -95,10 +96,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quimbles-play: at most %d modules at once\n", MaxModules);
         return 2;
     }
-    if (options.wavPath.empty()) {
-        std::fprintf(stderr, "quimbles-play: live playback is not built in yet; use --wav OUT.wav\n");
-        return 2;
-    }
+    if (options.wavPath.empty())
+        return PlayLive(options); // live.cpp: through the sound device
     if (!LoadAndPrepare(options))
         return 1;
     int status = RenderToWav(options);

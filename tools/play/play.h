@@ -16,3 +16,7 @@ bool LoadAndPrepare(const PlayOptions& options);
 
 // Renders the prepared player into options.wavPath. Returns the process exit status.
 int RenderToWav(const PlayOptions& options);
+
+// Plays the modules live through the sound device with the show's audio threads (live.cpp). Returns the process
+// exit status.
+int PlayLive(const PlayOptions& options);

@@ -1,0 +1,44 @@
+#include "fake_mixer.h"
+
+#include "app/system.h"
+#include "app/virtual_clock.h"
+#include "audio/mixer.h"
+#include "audio/stream.h"
+
+FakeMixerLog fakeMixer;
+
+namespace {
+int16_t chunkBuffer[2 * ChunkFrames];
+}
+
+void ResetFakeMixer() {
+    fakeMixer = FakeMixerLog{};
+}
+
+int16_t* RenderFrames(int frames) {
+    const int thread = VirtualThreadIndex();
+    // The first chunk is the feeder's, before any request; every later one answers a request.
+    const bool first = fakeMixer.renders == 0;
+    if (first ? (chunkReady.load() != 0 || renderRequest.load() != 0 || thread != 1)
+              : (renderRequest.load() != 1 || chunkReady.load() != 0 || thread != 2))
+        ++fakeMixer.handshakeViolations;
+    const uint64_t n = uint64_t(fakeMixer.renders++);
+    ++fakeMixer.rendersByThread[thread];
+    if (fakeMixer.stallOnRender != 0 && fakeMixer.renders == fakeMixer.stallOnRender)
+        SleepMs(fakeMixer.stallMs);
+    for (int i = 0; i < frames && i < ChunkFrames; ++i) {
+        chunkBuffer[2 * i] = FakeSample(n, uint32_t(i), 0);
+        chunkBuffer[2 * i + 1] = FakeSample(n, uint32_t(i), 1);
+    }
+    return chunkBuffer;
+}
+
+void SetFadeMode(int32_t) {}
+void RequestModule(int32_t) {}
+void SetRepeatMode(int32_t) {}
+void PrepareMusic() {
+    ++fakeMixer.prepared;
+}
+void ReleaseMusic() {
+    ++fakeMixer.released;
+}
