@@ -143,12 +143,13 @@ TEST_F(Voice, PanLawSplitsEachFrame) {
         EXPECT_EQ(First(k), 0);
         EXPECT_EQ(Second(k), Level(d[k]));
     }
-    // Default channel pan 0.5 with a centred sample (128): p = 128/255 x 0.5, g = 0.5 - 0.5 sqrt(2 (0.5 - p)).
+    // Default channel pan 0.5 with a centred sample (128): p = 128 x (1/255 as a float) x 0.5, and
+    // g = 0.5 - 0.5 sqrt(2 (0.5 - p)).
     TearDown();
     Prepare(d, 0, 0, 0, 128);
     player.channelPan[0] = 0.5f;
     RenderVoice(0, StepOne, 0);
-    double p = 128 * 0.003921569 * 0.5;
+    double p = 128 * static_cast<double>(0.003921569f) * 0.5;
     float g = static_cast<float>(0.5 - 0.5 * std::sqrt(2 * (0.5 - p)));
     for (int k = 0; k < 4; ++k) {
         int v = Level(d[k]);
