@@ -203,7 +203,7 @@ inline std::vector<uint8_t> BuildXm(const XmSpec& spec) {
     return out;
 }
 
-// A file in the test's temporary folder holding `bytes`; removed again with the folder by the fixture.
+// A file holding `bytes` in a folder of the system temporary directory, named after this process.
 inline std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "quimbles-music-tests";
     std::filesystem::create_directories(dir);
