@@ -394,6 +394,8 @@ TEST_F(ModEngineTest, BreaksJumpsAndSongEnd) {
     file.Cell(1, 0, 2) = {1, 856};
     file.Cell(3, 5, 3) = {0, 0, 0xD, 0x00};
     file.Cell(2, 10, 0) = {0, 0, 0xB, 0x7F};
+    file.Cell(2, 20, 0) = {0, 0, 0xD, 0x99}; // row 153: the scan goes on past the pattern's last row
+    file.Cell(2, 20, 1) = {0, 0, 0xD, 0x05};
     ASSERT_TRUE(Load(file));
     player.speed = 1;
 
@@ -435,6 +437,16 @@ TEST_F(ModEngineTest, BreaksJumpsAndSongEnd) {
     EXPECT_EQ(player.songEnded, 1);
     EXPECT_EQ(player.orderPosition, 1);
     EXPECT_EQ(player.row, 16);
+
+    // D99 breaks to row 153 of position 3; channel 1's cell there does not exist and counts as no break; the
+    // row lies past the pattern, so the song moves on once more and wraps.
+    player.songEnded = 0;
+    player.orderPosition = 2;
+    player.row = 20;
+    Tick();
+    EXPECT_EQ(player.orderPosition, 0);
+    EXPECT_EQ(player.row, 0);
+    EXPECT_EQ(player.songEnded, 1);
 }
 
 TEST_F(ModEngineTest, PatternLoopAndPatternDelay) {
