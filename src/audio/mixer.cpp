@@ -175,6 +175,10 @@ int32_t SongEndCount() {
     return songEndCount;
 }
 
+int32_t FadeMode() {
+    return fadeMode.load();
+}
+
 void PrepareMusic() {
     player.writePosition = 0;
     FillPeriodTable();

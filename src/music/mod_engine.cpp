@@ -75,6 +75,48 @@ void RenderZeros(int ch) {
         out[f] = 0;
 }
 
+// Resamples one tick of a voice with linear interpolation; returns the number of frames written, fewer than
+// `frames` only when a sample without loop has ended.
+template <bool Looped, bool Centred>
+int Resample(const Sample* sample, float& pos, float step, double amp, double pan, int16_t* out, int frames) {
+    const int16_t* data = sample->data;
+    const int length = sample->length;
+    const int loopStart = sample->loopStart;
+    const int loopLength = sample->loopLength;
+    const int loopEnd = loopStart + loopLength;
+    for (int f = 0; f < frames; ++f) {
+        int i = static_cast<int>(pos);
+        double frac = static_cast<double>(pos) - i;
+        pos = pos + step;
+        int j;
+        if (Looped) {
+            // Folding an index inside the loop changes nothing (the re-based position is the one just summed),
+            // so only indices past the loop's end are folded back.
+            if (i >= loopEnd) {
+                i = loopStart + (i - loopStart) % loopLength;
+                pos = static_cast<float>(i + frac + step);
+            }
+            j = i + 1;
+            if (j >= loopEnd)
+                j = loopStart;
+            if (j >= length)
+                j -= 1;
+        } else {
+            // Index `length` is still played: it reads the zero padding after the data.
+            if (i > length)
+                return f;
+            j = i + 1;
+            if (j >= length)
+                j -= 1;
+        }
+        int value = static_cast<int>((data[i] + frac * (data[j] - data[i])) * amp);
+        int first = Centred ? value / 2 : static_cast<int>(value * pan);
+        out[2 * f] = static_cast<int16_t>(first);
+        out[2 * f + 1] = static_cast<int16_t>(value - first);
+    }
+    return frames;
+}
+
 void RenderChannel(int ch, int pitch, int tremolo) {
     Channel* c = &channels[ch];
     const Sample* sample = &player.module->modSamples[c->instrument];
@@ -98,45 +140,21 @@ void RenderChannel(int ch, int pitch, int tremolo) {
     double amp = level * 0.015625;
     double pan = player.channelPan[ch];
 
-    const int16_t* data = sample->data;
-    const int length = sample->length;
-    const int loopStart = sample->loopStart;
-    const int loopLength = sample->loopLength;
-    const bool looped = loopLength != 0 && loopLength != 2;
     float pos = c->position;
     int16_t* out = player.mixBuffers[player.mixBank][ch] + 2 * player.writePosition;
-    int frames = player.samplesPerTick;
-    int f = 0;
-    for (; f < frames; ++f) {
-        int i = static_cast<int>(pos);
-        double frac = static_cast<double>(pos) - i;
-        pos = pos + step;
-        int j;
-        if (looped) {
-            if (i > loopStart) {
-                i = loopStart + (i - loopStart) % loopLength;
-                pos = static_cast<float>(i + frac + step);
-            }
-            j = i + 1;
-            if (j >= loopStart + loopLength)
-                j = loopStart;
-            if (j >= length)
-                j -= 1;
-        } else {
-            // Index `length` is still played: it reads the zero padding after the data.
-            if (i > length) {
-                c->period = 0;
-                break;
-            }
-            j = i + 1;
-            if (j >= length)
-                j -= 1;
-        }
-        int value = static_cast<int>((data[i] + frac * (data[j] - data[i])) * amp);
-        int first = static_cast<int>(value * pan);
-        out[2 * f] = static_cast<int16_t>(first);
-        out[2 * f + 1] = static_cast<int16_t>(value - first);
-    }
+    const int frames = player.samplesPerTick;
+    const bool looped = sample->loopLength != 0 && sample->loopLength != 2;
+    // A centred channel (every MOD channel, unless something else set its pan) splits by halving, which is
+    // exactly trunc(value x 0.5).
+    int f;
+    if (looped)
+        f = pan == 0.5 ? Resample<true, true>(sample, pos, step, amp, pan, out, frames)
+                       : Resample<true, false>(sample, pos, step, amp, pan, out, frames);
+    else
+        f = pan == 0.5 ? Resample<false, true>(sample, pos, step, amp, pan, out, frames)
+                       : Resample<false, false>(sample, pos, step, amp, pan, out, frames);
+    if (f < frames)
+        c->period = 0; // a sample without loop has ended
     for (; f < frames; ++f)
         out[2 * f] = out[2 * f + 1] = 0;
     c->position = pos;

@@ -109,6 +109,10 @@ bool LoadModFile(const char* path, Module* module) {
         return false;
     }
 
+    // Note indices are looked up in the period table; start-up fills it, but a loader must not depend on that.
+    if (periodTable[8][0] == 0)
+        FillPeriodTable();
+
     module->isXm = 0;
     memcpy(module->name, file, 20);
     for (int n = 1; n <= 31; ++n)

@@ -6,9 +6,10 @@
 
 namespace {
 
-// 2^-22 = 1 / (65536 x 64): fade level 65536 and volume 64 together make 1.0.
-constexpr double AmplitudeScale = 1.0 / 4194304.0;
-constexpr double PanScale = 0.003921569; // 1/255
+// 2^-22 = 1 / (65536 x 64): fade level 65536 and volume 64 together make 1.0 (2.3841858e-7f is exactly this).
+constexpr double AmplitudeScale = static_cast<double>(2.3841858e-7f);
+// 1/255 and 2^-22 are single-precision constants; the products themselves are formed in double.
+constexpr double PanScale = static_cast<double>(0.003921569f);
 constexpr double PeriodClock = 28634112.0;
 
 int16_t* TickFrames(int32_t c) {

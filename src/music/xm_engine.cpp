@@ -115,7 +115,7 @@ void RowStart(const Module* module, int32_t c) {
         ch.arpeggioY = rowCache[c].param & 15;
     }
     if (rowCache[c].effect == SetPan)
-        player.channelPan[c] = static_cast<float>(rowCache[c].param * 0.003921569);
+        player.channelPan[c] = static_cast<float>(rowCache[c].param * static_cast<double>(0.003921569f));
     if (rowCache[c].effect == Vibrato) {
         uint8_t p = rowCache[c].param;
         if (p & 15)

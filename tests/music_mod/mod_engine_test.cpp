@@ -394,6 +394,8 @@ TEST_F(ModEngineTest, BreaksJumpsAndSongEnd) {
     file.Cell(1, 0, 2) = {1, 856};
     file.Cell(3, 5, 3) = {0, 0, 0xD, 0x00};
     file.Cell(2, 10, 0) = {0, 0, 0xB, 0x7F};
+    file.Cell(2, 20, 0) = {0, 0, 0xD, 0x99}; // row 153: the scan goes on past the pattern's last row
+    file.Cell(2, 20, 1) = {0, 0, 0xD, 0x05};
     ASSERT_TRUE(Load(file));
     player.speed = 1;
 
@@ -435,6 +437,16 @@ TEST_F(ModEngineTest, BreaksJumpsAndSongEnd) {
     EXPECT_EQ(player.songEnded, 1);
     EXPECT_EQ(player.orderPosition, 1);
     EXPECT_EQ(player.row, 16);
+
+    // D99 breaks to row 153 of position 3; channel 1's cell there does not exist and counts as no break; the
+    // row lies past the pattern, so the song moves on once more and wraps.
+    player.songEnded = 0;
+    player.orderPosition = 2;
+    player.row = 20;
+    Tick();
+    EXPECT_EQ(player.orderPosition, 0);
+    EXPECT_EQ(player.row, 0);
+    EXPECT_EQ(player.songEnded, 1);
 }
 
 TEST_F(ModEngineTest, PatternLoopAndPatternDelay) {
@@ -442,6 +454,9 @@ TEST_F(ModEngineTest, PatternLoopAndPatternDelay) {
     file.Cell(0, 0, 0) = {0, 0, 0xE, 0x60};
     file.Cell(0, 15, 0) = {0, 0, 0xE, 0x63};
     file.Cell(0, 20, 1) = {0, 0, 0xE, 0xE2};
+    file.FlatSample(2, 8000, 64, 32);
+    file.Cell(0, 19, 2) = {2, 428, 0xC, 0x10};
+    file.Cell(0, 20, 2) = {2, 856}; // on the delayed row: new pitch, but no restart and no default volume
     ASSERT_TRUE(Load(file));
     player.speed = 1;
 
@@ -460,16 +475,57 @@ TEST_F(ModEngineTest, PatternLoopAndPatternDelay) {
 
     // EE2 lengthens its row by two ticks, not two rows.
     player.speed = 6;
-    player.row = 20;
+    player.row = 19;
     player.tick = 0;
+    Ticks(6);
+    ASSERT_EQ(player.row, 20);
+    float before = channels[2].position;
     for (int i = 0; i < 7; ++i) {
         Tick();
         ASSERT_EQ(player.row, 20) << i;
+        if (i == 0) {
+            EXPECT_EQ(channels[2].period, 1710);
+            EXPECT_EQ(channels[2].volume, 16);
+            EXPECT_EQ(channels[2].position, AdvancePosition(before, 1710));
+        }
     }
     Tick();
     EXPECT_EQ(player.row, 21);
     EXPECT_EQ(player.tick, 0);
     EXPECT_EQ(player.patternDelay, 0);
+}
+
+TEST_F(ModEngineTest, WithoutBudgetOnlyTheSongPositionMoves) {
+    ModFile file(4, 1);
+    file.FlatSample(1, 4000, 64);
+    file.Cell(0, 0, 0) = {1, 856};
+    file.Cell(0, 0, 1) = {0, 0, 0xF, 0x02};
+    ASSERT_TRUE(Load(file));
+    std::fill(buffers[0][0].begin(), buffers[0][0].end(), static_cast<int16_t>(0x5A5A));
+    player.tickBudget = 0;
+    ModTick(module);
+    EXPECT_EQ(player.writePosition, 882);
+    EXPECT_EQ(player.tick, 1);
+    EXPECT_EQ(player.speed, 2);       // the first pass still runs
+    EXPECT_EQ(channels[0].period, 0); // the note was never started
+    EXPECT_EQ(buffers[0][0][0], 0x5A5A);
+    EXPECT_EQ(buffers[0][0][2 * 882 - 1], 0x5A5A);
+}
+
+TEST_F(ModEngineTest, ABreakReachedByTheScanTakesItsRowFromThePlayingRow) {
+    // The end-of-row scan reads effects at the position it has moved to, but the row number from the cells that
+    // were playing: channel 1's D40 at position 1 is taken with channel 1's parameter of position 0, row 0 (none).
+    ModFile file(4, 3);
+    file.songLength = 3;
+    file.orders[1] = 1;
+    file.orders[2] = 2;
+    file.Cell(0, 0, 0) = {0, 0, 0xD, 0x10};
+    file.Cell(1, 16, 1) = {0, 0, 0xD, 0x40};
+    ASSERT_TRUE(Load(file));
+    player.speed = 1;
+    Tick();
+    EXPECT_EQ(player.orderPosition, 2);
+    EXPECT_EQ(player.row, 0);
 }
 
 } // namespace

@@ -201,6 +201,12 @@ TEST_F(ModLoadTest, RefusesTruncatedFilesAndRepairsUnsafeValues) {
     EXPECT_FALSE(LoadBytes(shortPatterns, "short-patterns.mod"));
     EXPECT_NE(std::string(ModuleError()).find("short-patterns.mod"), std::string::npos) << ModuleError();
 
+    // Through the module table: a refused file leaves nothing behind.
+    BuildPeriodTables();
+    EXPECT_EQ(LoadModule(WriteTempFile("short-table.mod", shortPatterns).c_str()), -1);
+    EXPECT_EQ(player.moduleCount, 0);
+    EXPECT_NE(std::string(ModuleError()).find("short-table.mod"), std::string::npos) << ModuleError();
+
     EXPECT_FALSE(LoadBytes({}, "empty.mod"));
     if (module)
         FreeModule(module);
