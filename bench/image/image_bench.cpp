@@ -1,0 +1,213 @@
+// Inflate against zlib's uncompress and libdeflate on the same streams; LoadPng against libpng's simplified API
+// and libspng on the same files. Each peer decodes into a buffer of the known size, as ours does.
+#include <benchmark/benchmark.h>
+#include <libdeflate.h>
+#include <png.h>
+#include <spng.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "image/inflate.h"
+#include "image/png.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A 640x480 picture with smooth gradients, hard-edged shapes and a noisy band, like a demo's backdrop.
+Bytes MakePicture(int channels) {
+    const int w = 640, h = 480;
+    Bytes p(size_t(w) * h * channels);
+    uint32_t state = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            state = state * 1664525u + 1013904223u;
+            double d = std::hypot(x - 320.0, y - 240.0);
+            bool disc = d < 150 && d > 100;
+            bool band = y > 380 && y < 420;
+            uint8_t* px = &p[(size_t(y) * w + x) * channels];
+            px[0] = static_cast<uint8_t>(disc ? 240 : x * 255 / w);
+            px[1] = static_cast<uint8_t>(disc ? 40 : y * 255 / h);
+            px[2] = static_cast<uint8_t>(band ? state >> 24 : (x + y) / 5);
+            if (channels == 4)
+                px[3] = static_cast<uint8_t>(disc ? 255 : 128 + (x % 64));
+        }
+    return p;
+}
+
+bool WritePng(const fs::path& path, const Bytes& pixels, int channels) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 640, 480, 8, channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < 480; ++y)
+        png_write_row(png, pixels.data() + size_t(y) * 640 * channels);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+// The joined IDAT data of a PNG file: a zlib stream.
+Bytes IdatStream(const Bytes& file) {
+    Bytes stream;
+    size_t pos = 8;
+    while (pos + 12 <= file.size()) {
+        uint32_t length = uint32_t(file[pos]) << 24 | file[pos + 1] << 16 | file[pos + 2] << 8 | file[pos + 3];
+        if (std::string(file.begin() + pos + 4, file.begin() + pos + 8) == "IDAT")
+            stream.insert(stream.end(), file.begin() + pos + 8, file.begin() + pos + 8 + length);
+        pos += 12 + length;
+    }
+    return stream;
+}
+
+struct Stream {
+    std::string name;
+    Bytes compressed;
+    size_t size;
+};
+
+std::vector<Stream> Streams;
+std::vector<fs::path> Pictures;
+
+void Prepare() {
+    fs::create_directories(BENCH_FILES_DIR);
+    fs::path deflateSrc = fs::path(QUIMBLES_CORPUS_DIR) / "deflate/src";
+    for (const char* name : {"text-GPL-3.txt", "perl-unicore-Name.pl", "elf-so-libm.so.6", "font-DejaVuSans.ttf"}) {
+        Bytes data = ReadFile(deflateSrc / name);
+        uLongf length = compressBound(static_cast<uLong>(data.size()));
+        Bytes out(length);
+        compress2(out.data(), &length, data.data(), static_cast<uLong>(data.size()), 6);
+        out.resize(length);
+        Streams.push_back({name, out, data.size()});
+    }
+    for (int channels : {3, 4}) {
+        std::string name = channels == 3 ? "picture-rgb-640x480" : "picture-rgba-640x480";
+        fs::path path = fs::path(BENCH_FILES_DIR) / (name + ".png");
+        WritePng(path, MakePicture(channels), channels);
+        Pictures.push_back(path);
+        Streams.push_back({"idat-" + name, IdatStream(ReadFile(path)), size_t(640 * channels + 1) * 480});
+    }
+}
+
+void BM_InflateOurs(benchmark::State& state, const Stream* s) {
+    Bytes out(s->size);
+    for (auto _ : state) {
+        OutputLimit = static_cast<uint32_t>(s->size);
+        int64_t n = Inflate(s->compressed.data(), s->compressed.size(), out.data(), 0);
+        if (n != int64_t(s->size))
+            state.SkipWithError("Inflate failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s->size));
+}
+
+void BM_InflateZlib(benchmark::State& state, const Stream* s) {
+    Bytes out(s->size);
+    for (auto _ : state) {
+        uLongf length = static_cast<uLongf>(s->size);
+        if (uncompress(out.data(), &length, s->compressed.data(), static_cast<uLong>(s->compressed.size())) != Z_OK)
+            state.SkipWithError("uncompress failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s->size));
+}
+
+void BM_InflateLibdeflate(benchmark::State& state, const Stream* s) {
+    Bytes out(s->size);
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    for (auto _ : state) {
+        size_t got = 0;
+        if (libdeflate_zlib_decompress(d, s->compressed.data(), s->compressed.size(), out.data(), out.size(), &got) !=
+            LIBDEFLATE_SUCCESS)
+            state.SkipWithError("libdeflate failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    libdeflate_free_decompressor(d);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s->size));
+}
+
+void BM_LoadPngOurs(benchmark::State& state, const fs::path* path) {
+    for (auto _ : state) {
+        Image image;
+        if (!LoadPng(path->c_str(), &image, 0))
+            state.SkipWithError(PngError());
+        benchmark::DoNotOptimize(image.pixels);
+        std::free(image.pixels);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 640 * 480);
+}
+
+void BM_LoadPngLibpng(benchmark::State& state, const fs::path* path) {
+    Bytes out(640 * 480 * 4);
+    for (auto _ : state) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_file(&image, path->c_str()))
+            state.SkipWithError("libpng begin failed");
+        image.format = PNG_FORMAT_RGBA;
+        if (!png_image_finish_read(&image, nullptr, out.data(), 0, nullptr))
+            state.SkipWithError("libpng finish failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 640 * 480);
+}
+
+void BM_LoadPngSpng(benchmark::State& state, const fs::path* path) {
+    Bytes out(640 * 480 * 4);
+    for (auto _ : state) {
+        std::FILE* f = std::fopen(path->c_str(), "rb");
+        spng_ctx* ctx = spng_ctx_new(0);
+        spng_set_png_file(ctx, f);
+        if (spng_decode_image(ctx, out.data(), out.size(), SPNG_FMT_RGBA8, 0) != 0)
+            state.SkipWithError("spng failed");
+        spng_ctx_free(ctx);
+        std::fclose(f);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 640 * 480);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Prepare();
+    for (const Stream& s : Streams) {
+        benchmark::RegisterBenchmark(("Inflate/ours/" + s.name).c_str(), BM_InflateOurs, &s);
+        benchmark::RegisterBenchmark(("Inflate/zlib/" + s.name).c_str(), BM_InflateZlib, &s);
+        benchmark::RegisterBenchmark(("Inflate/libdeflate/" + s.name).c_str(), BM_InflateLibdeflate, &s);
+    }
+    for (const fs::path& p : Pictures) {
+        std::string name = p.stem().string();
+        benchmark::RegisterBenchmark(("LoadPng/ours/" + name).c_str(), BM_LoadPngOurs, &p);
+        benchmark::RegisterBenchmark(("LoadPng/libpng/" + name).c_str(), BM_LoadPngLibpng, &p);
+        benchmark::RegisterBenchmark(("LoadPng/spng/" + name).c_str(), BM_LoadPngSpng, &p);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,28 @@
+// LoadPngFromMemory on arbitrary bytes, with every alpha mode; a refusal must leave nothing allocated.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/png.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // An exact-size heap copy so ASan sees any read past the file.
+    uint8_t* file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    std::memcpy(file, data, size);
+    int mode = size ? data[size - 1] % 9 : 0;
+    Image image;
+    if (LoadPngFromMemory(file, size, "fuzz.png", &image, mode)) {
+        if (!image.pixels || image.width <= 0 || image.height <= 0)
+            std::abort();
+        // Touch every byte so a short allocation shows up.
+        size_t bytes = size_t(image.width) * image.height * (image.isGrey ? 1 : 4);
+        volatile uint8_t sum = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            sum = sum + image.pixels[i];
+        std::free(image.pixels);
+    } else if (image.pixels) {
+        std::abort();
+    }
+    std::free(file);
+    return 0;
+}

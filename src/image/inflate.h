@@ -1,0 +1,21 @@
+// One-shot decoder of zlib-wrapped DEFLATE streams into a buffer sized in advance.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Capacity of the output buffer in bytes; set before each call. Inflate never writes at or beyond it.
+extern uint32_t OutputLimit;
+
+// Decodes the zlib stream (two header bytes first) into output, writing from output[start] on; bytes before start
+// are history that back-references may reach. Returns the output position after the last byte written, or -1 for
+// a malformed stream (InflateError() says why). The header bytes and the Adler-32 trailer are not checked.
+// Reads only stream[0..streamLength): no spare bytes are needed after the data.
+int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uint32_t start);
+
+// Short reason for the last -1 result of Inflate.
+const char* InflateError();
+
+// Gives each symbol with a non-zero length its canonical code (most significant bit first) in codes[], in
+// increasing symbol order per length; symbols of length 0 get code 0. Lengths are 0..15.
+void AssignCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes);

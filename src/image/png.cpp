@@ -1,0 +1,365 @@
+// PNG reader for 8-bit, non-interlaced grey, RGB, palette and RGBA pictures.
+//
+// The whole file is read into memory and every chunk is checked against the file's end before it is touched.
+// A single IDAT chunk is inflated straight from the file image; several are joined first. Rows are unfiltered in
+// place in the inflated buffer and then converted into the picture's pixels.
+#include "image/png.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/inflate.h"
+
+namespace {
+
+// Working buffers stay well inside 32-bit arithmetic and inside what a fuzzer's memory limit allows.
+constexpr uint64_t MaxBufferBytes = uint64_t(1) << 28;
+constexpr uint32_t MaxRows = 5551;
+constexpr long MaxFileBytes = 1L << 30;
+
+char ErrorLine[512];
+uint32_t CrcTable[8][256];
+bool CrcReady;
+
+bool Refuse(Image* image, const char* name, const char* why) {
+    std::snprintf(ErrorLine, sizeof ErrorLine, "%s: %s", name, why);
+    *image = Image{};
+    return false;
+}
+
+uint32_t ReadBig32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | p[2] << 8 | p[3];
+}
+
+void MakeCrcTables() {
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        CrcTable[0][n] = c;
+    }
+    // Table k advances a byte through k more zero bytes, so eight bytes can be folded in at once.
+    for (uint32_t n = 0; n < 256; ++n)
+        for (int k = 1; k < 8; ++k)
+            CrcTable[k][n] = CrcTable[0][CrcTable[k - 1][n] & 0xFF] ^ (CrcTable[k - 1][n] >> 8);
+    CrcReady = true;
+}
+
+uint32_t UpdateCrc(uint32_t crc, const uint8_t* p, size_t n) {
+    while (n >= 8) {
+        uint32_t lo = crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        crc = CrcTable[7][lo & 0xFF] ^ CrcTable[6][(lo >> 8) & 0xFF] ^ CrcTable[5][(lo >> 16) & 0xFF] ^
+              CrcTable[4][lo >> 24] ^ CrcTable[3][p[4]] ^ CrcTable[2][p[5]] ^ CrcTable[1][p[6]] ^ CrcTable[0][p[7]];
+        p += 8;
+        n -= 8;
+    }
+    while (n--)
+        crc = CrcTable[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+// Joins the data of accepted IDAT chunks; the buffer grows geometrically so joining stays linear.
+bool AppendBytes(uint8_t** stream, size_t* length, size_t* capacity, const uint8_t* data, size_t dataLength) {
+    if (*length + dataLength > *capacity) {
+        size_t wanted = *capacity ? *capacity * 2 : 1 << 16;
+        while (wanted < *length + dataLength)
+            wanted *= 2;
+        uint8_t* grown = static_cast<uint8_t*>(std::realloc(*stream, wanted));
+        if (!grown)
+            return false;
+        *stream = grown;
+        *capacity = wanted;
+    }
+    std::memcpy(*stream + *length, data, dataLength);
+    *length += dataLength;
+    return true;
+}
+
+// Same choice as PaethPredictor, with p - a, p - b, p - c written out and selects instead of branches: the
+// outcome varies from byte to byte, so branches would mispredict.
+inline int Paeth(int a, int b, int c) {
+    int pa = std::abs(b - c);
+    int pb = std::abs(a - c);
+    int pc = std::abs(a + b - 2 * c);
+    int bc = pb <= pc ? b : c;
+    return pa <= pb && pa <= pc ? a : bc;
+}
+
+// Undoes one row's filter in place; prev is the unfiltered row above (zeros for row 0). Bpp is a template
+// argument so the loops know the pixel stride.
+template <size_t Bpp> void UnfilterRowOf(uint8_t* row, const uint8_t* prev, size_t length, uint8_t filter) {
+    switch (filter) {
+    case 0:
+        break;
+    case 1:
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
+        break;
+    case 2:
+        for (size_t i = 0; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+        break;
+    case 3:
+        for (size_t i = 0; i < Bpp; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + ((row[i - Bpp] + prev[i]) >> 1));
+        break;
+    default: // 4, and every larger value; on the first pixel a = c = 0, which makes the predictor b
+        for (size_t i = 0; i < Bpp; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
+        for (size_t i = Bpp; i < length; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - Bpp], prev[i], prev[i - Bpp]));
+        break;
+    }
+}
+
+void UnfilterRow(uint8_t* row, const uint8_t* prev, size_t length, size_t bpp, uint8_t filter) {
+    if (bpp == 1)
+        UnfilterRowOf<1>(row, prev, length, filter);
+    else if (bpp == 3)
+        UnfilterRowOf<3>(row, prev, length, filter);
+    else
+        UnfilterRowOf<4>(row, prev, length, filter);
+}
+
+// Alpha of an RGB pixel under the luminance key. The weights are single-precision constants; the products and
+// sums are double; the ramp uses L rounded to single precision.
+uint8_t LuminanceAlpha(uint8_t r, uint8_t g, uint8_t b) {
+    const double scale = 0.003921569f;
+    const double red = 0.2f, green = 0.7f, blue = 0.1f;
+    double l = b * scale * blue + g * scale * green + r * scale * red;
+    if (l > 0.7)
+        return 255;
+    float rounded = static_cast<float>(l);
+    if (rounded < 0.2)
+        return 0;
+    return static_cast<uint8_t>(static_cast<int>((rounded - 0.2) * 510));
+}
+
+void ConvertRgbRow(const uint8_t* in, uint8_t* out, uint32_t width, uint32_t mode) {
+    uint8_t fixedAlpha = 255;
+    switch (mode) {
+    case AlphaHalf:
+        fixedAlpha = 128;
+        break;
+    case AlphaFaint:
+        fixedAlpha = 70;
+        break;
+    case AlphaStrong:
+        fixedAlpha = 150;
+        break;
+    }
+    for (uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
+        uint8_t r = in[0], g = in[1], b = in[2];
+        uint8_t alpha = fixedAlpha;
+        if (mode == AlphaDarkKey) {
+            alpha = r + g + b < 10 ? 0 : 255;
+        } else if (mode == AlphaLuminanceKey) {
+            alpha = LuminanceAlpha(r, g, b);
+        } else if (mode == AlphaMagentaKey && std::abs(r - 255) < 3 && g < 3 && std::abs(b - 255) < 3) {
+            r = g = b = alpha = 0;
+        }
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        out[3] = alpha;
+    }
+}
+
+bool IsType(const uint8_t* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
+} // namespace
+
+const char* PngError() {
+    return ErrorLine;
+}
+
+uint32_t ChunkCrc(const uint8_t* type, const uint8_t* data, size_t dataLength) {
+    if (!CrcReady)
+        MakeCrcTables();
+    return ~UpdateCrc(UpdateCrc(0xFFFFFFFFu, type, 4), data, dataLength);
+}
+
+uint8_t PaethPredictor(int a, int b, int c) {
+    int p = a + b - c;
+    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc)
+        return static_cast<uint8_t>(a);
+    return static_cast<uint8_t>(pb <= pc ? b : c);
+}
+
+bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name, Image* image, int alphaMode) {
+    *image = Image{};
+    // Signature (not compared), then the first chunk taken as IHDR: its length and type are not checked either.
+    if (fileLength < 33)
+        return Refuse(image, name, "file ends inside the header chunk");
+    const uint8_t* header = file + 16;
+    uint32_t width = ReadBig32(header);
+    uint32_t height = ReadBig32(header + 4);
+    uint8_t depth = header[8], colourType = header[9], interlace = header[12];
+    char why[128];
+    if (depth != 8) {
+        std::snprintf(why, sizeof why, "bit depth %u is not supported (only 8)", depth);
+        return Refuse(image, name, why);
+    }
+    if (interlace != 0)
+        return Refuse(image, name, "interlaced images are not supported");
+    if (colourType != 0 && colourType != 2 && colourType != 3 && colourType != 6) {
+        std::snprintf(why, sizeof why, "colour type %u is not supported", colourType);
+        return Refuse(image, name, why);
+    }
+    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > MaxRows) {
+        std::snprintf(why, sizeof why, "size %ux%u is not supported (1 to %u rows)", width, height, MaxRows);
+        return Refuse(image, name, why);
+    }
+    const uint32_t bpp = colourType == 0 || colourType == 3 ? 1 : colourType == 6 ? 4 : 3;
+    const uint64_t stride = uint64_t(bpp) * width;
+    const uint64_t inflatedBytes = (stride + 1) * height;
+    const uint64_t pixelBytes = (colourType == 0 ? 1 : 4) * uint64_t(width) * height;
+    if (inflatedBytes > MaxBufferBytes || pixelBytes > MaxBufferBytes) {
+        std::snprintf(why, sizeof why, "size %ux%u is too large", width, height);
+        return Refuse(image, name, why);
+    }
+
+    // Indices beyond the entries a PLTE supplies read zeros.
+    uint8_t palette[768] = {};
+    const uint8_t* stream = nullptr;
+    size_t streamLength = 0;
+    uint8_t* joined = nullptr;
+    size_t joinedCapacity = 0;
+    // A bad IHDR CRC leaves the picture all zero samples: no other chunk is read.
+    if (ChunkCrc(file + 12, header, 13) == ReadBig32(file + 29)) {
+        size_t pos = 33;
+        while (pos < fileLength) {
+            if (fileLength - pos < 12) {
+                std::free(joined);
+                return Refuse(image, name, "file ends inside a chunk");
+            }
+            uint32_t length = ReadBig32(file + pos);
+            const uint8_t* type = file + pos + 4;
+            const uint8_t* data = file + pos + 8;
+            if (length > fileLength - pos - 12) {
+                std::free(joined);
+                std::snprintf(why, sizeof why, "chunk of %u bytes runs past the end of the file", length);
+                return Refuse(image, name, why);
+            }
+            pos += 12 + size_t(length);
+            if (IsType(type, "PLTE")) {
+                // Only 256 entries fit; the rest of a longer PLTE is ignored.
+                std::memcpy(palette, data, length < 768 ? length : 768);
+            } else if (IsType(type, "IDAT")) {
+                // A damaged IDAT is dropped; the others still count.
+                if (ChunkCrc(type, data, length) != ReadBig32(data + length))
+                    continue;
+                if (!stream) {
+                    stream = data;
+                    streamLength = length;
+                } else {
+                    if (!joined) {
+                        size_t firstLength = 0;
+                        if (!AppendBytes(&joined, &firstLength, &joinedCapacity, stream, streamLength))
+                            return Refuse(image, name, "out of memory");
+                    }
+                    if (!AppendBytes(&joined, &streamLength, &joinedCapacity, data, length)) {
+                        std::free(joined);
+                        return Refuse(image, name, "out of memory");
+                    }
+                    stream = joined;
+                }
+            } else if (IsType(type, "IEND")) {
+                break;
+            }
+        }
+    }
+
+    // Zeroed so that rows no stream reached read as zero samples.
+    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(inflatedBytes, 1));
+    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(stride, 1));
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(pixelBytes));
+    if (!inflated || !zeroRow || !pixels) {
+        std::free(joined);
+        std::free(inflated);
+        std::free(zeroRow);
+        std::free(pixels);
+        return Refuse(image, name, "out of memory");
+    }
+    if (streamLength > 0) {
+        OutputLimit = static_cast<uint32_t>(inflatedBytes);
+        if (Inflate(stream, streamLength, inflated, 0) < 0) {
+            std::snprintf(why, sizeof why, "malformed image data: %s", InflateError());
+            std::free(joined);
+            std::free(inflated);
+            std::free(zeroRow);
+            std::free(pixels);
+            return Refuse(image, name, why);
+        }
+    }
+    std::free(joined);
+
+    const uint8_t* prev = zeroRow;
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = inflated + y * (stride + 1);
+        UnfilterRow(row + 1, prev, stride, bpp, row[0]);
+        prev = row + 1;
+    }
+
+    const uint32_t mode = static_cast<uint32_t>(alphaMode) & 0xFF;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* in = inflated + y * (stride + 1) + 1;
+        uint8_t* out = pixels + (colourType == 0 ? uint64_t(width) : 4 * uint64_t(width)) * y;
+        if (colourType == 0 || colourType == 6) {
+            std::memcpy(out, in, stride);
+        } else if (colourType == 3) {
+            for (uint32_t x = 0; x < width; ++x, out += 4) {
+                const uint8_t* entry = palette + in[x] * 3;
+                out[0] = entry[0];
+                out[1] = entry[1];
+                out[2] = entry[2];
+                out[3] = 255;
+            }
+        } else {
+            ConvertRgbRow(in, out, width, mode);
+        }
+    }
+    std::free(inflated);
+    std::free(zeroRow);
+
+    image->pixels = pixels;
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(height);
+    image->hasAlpha = colourType == 6;
+    image->isGrey = colourType == 0;
+    return true;
+}
+
+bool LoadPng(const char* path, Image* image, int alphaMode) {
+    *image = Image{};
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f)
+        return Refuse(image, path, "cannot open the file");
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0)
+        size = std::ftell(f);
+    if (size < 0 || size > MaxFileBytes || std::fseek(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return Refuse(image, path, "cannot read the file or it is too large");
+    }
+    uint8_t* file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    if (!file) {
+        std::fclose(f);
+        return Refuse(image, path, "out of memory");
+    }
+    size_t got = std::fread(file, 1, size, f);
+    std::fclose(f);
+    if (got != static_cast<size_t>(size)) {
+        std::free(file);
+        return Refuse(image, path, "cannot read the file");
+    }
+    bool ok = LoadPngFromMemory(file, got, path, image, alphaMode);
+    std::free(file);
+    return ok;
+}
