@@ -10,6 +10,7 @@
 uint8_t* MovieBuffer = nullptr;
 int32_t MovieSize = 0;
 int32_t MovieFrameCount = 0;
+int32_t MovieRecordCount = 0;
 int32_t LerpTable[65536];
 
 static uint32_t ReadLe32(const uint8_t* p) {
@@ -34,6 +35,18 @@ static bool TakeMovie(uint8_t* buffer, int32_t size, const char* name) {
     MovieBuffer = buffer;
     MovieSize = size;
     MovieFrameCount = int32_t(ReadLe32(buffer + 5));
+    // Count the whole records (never more than the frame count); a record needs at least its 4 length bytes,
+    // so this walk takes at most size / 4 steps.
+    int64_t offset = 9;
+    MovieRecordCount = 0;
+    while (MovieRecordCount < MovieFrameCount && offset + 4 <= size) {
+        const int64_t next = offset + 4 + int64_t(ReadLe32(buffer + offset));
+        if (next > size) {
+            break;
+        }
+        MovieRecordCount++;
+        offset = next;
+    }
     FillLerpTable();
     return true;
 }
@@ -80,6 +93,7 @@ bool LoadMovieFromMemory(const uint8_t* bytes, size_t size) {
 
 void FreeMovie() {
     MovieFrameCount = 0;
+    MovieRecordCount = 0;
     std::free(MovieBuffer);
     MovieBuffer = nullptr;
     MovieSize = 0;

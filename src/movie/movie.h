@@ -10,6 +10,8 @@
 extern uint8_t* MovieBuffer;
 extern int32_t MovieSize;
 extern int32_t MovieFrameCount;
+// Whole records in the buffer, up to the frame count: the frames that can actually be shown.
+extern int32_t MovieRecordCount;
 // Entry [a * 256 + b] = (a * b) >> 8: the interpolation's multiplications, looked up.
 extern int32_t LerpTable[65536];
 

@@ -41,6 +41,10 @@ void SetTextRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 // intensity 0..256 scales the colour of the text, not its coverage.
 void DrawTextStrip(int32_t x, int32_t y, int32_t intensity);
 
+// Which code the pixel loops use: 2 the widest the processor has, 1 at most SSE2, 0 plain C++. The results are
+// the same; tests compare them.
+extern int EffectsPath;
+
 // The last reason a loader of the show refused something, one line without a newline.
 const char* ShowError();
 void SetShowError(const char* format, ...) __attribute__((format(printf, 1, 2)));

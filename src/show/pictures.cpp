@@ -88,7 +88,7 @@ static bool LoadImageSlot(Image* slot, const char* path, int32_t size) {
     }
     Image image = {};
     if (!LoadPng(path, &image, 0)) {
-        SetShowError("%s: %s", path, PngError());
+        SetShowError("%s", PngError()); // names the file
         return false;
     }
     if (!image.pixels || image.isGrey) {

@@ -77,8 +77,11 @@ void SlideInText() {
 
 void PlayMovie() {
     StartFrameClock();
+    // A frame count beyond the records in the file stops at the last record rather than showing it again and
+    // again for as long as the count says.
+    const int32_t frames = MovieRecordCount < MovieFrameCount ? MovieRecordCount : MovieFrameCount;
     for (int pass = 0; pass < 2; pass++) {
-        for (int32_t i = 0; i < MovieFrameCount; i++) {
+        for (int32_t i = 0; i < frames; i++) {
             ClearFrame();
             DrawMovieFrame(i);
             ShowFrame();
@@ -86,7 +89,8 @@ void PlayMovie() {
             // frames that pause alternate with frames that do not.
             const double t = ReadFrameClock() * 17;
             if (t < 130) {
-                SleepMs(uint32_t(130 - t));
+                // Only a counter that ran backwards makes t negative; the pause is never longer than 130 ms.
+                SleepMs(uint32_t(t > 0 ? 130 - t : 130));
             }
         }
     }

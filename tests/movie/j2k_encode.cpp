@@ -74,7 +74,7 @@ void Quiet(const char*, void*) {}
 } // namespace
 
 std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, int height, int components, int dx,
-                               int dy) {
+                               int dy, float ratio) {
     std::vector<opj_image_cmptparm_t> parts(components);
     for (int c = 0; c < components; c++) {
         std::memset(&parts[c], 0, sizeof parts[c]);
@@ -103,7 +103,8 @@ std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, i
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
-    parameters.tcp_rates[0] = 0; // lossless
+    parameters.tcp_rates[0] = ratio; // 0: lossless
+    parameters.irreversible = ratio > 0 ? 1 : 0;
     parameters.cp_disto_alloc = 1;
     parameters.tcp_mct = (components >= 3 && dx == 1 && dy == 1) ? 1 : 0;
     int levels = 5;

@@ -181,12 +181,15 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
 
     // A count larger than the records: frames past the end draw the last record.
     Load(MakeMovie({other, good}, 9));
+    EXPECT_EQ(MovieFrameCount, 9);
+    EXPECT_EQ(MovieRecordCount, 2);
     ASSERT_TRUE(DrawMovieFrame(7));
     EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
     // A length that runs past the end of the buffer: the walk stops at the record before it.
     auto movie = MakeMovie({good, other}, 2);
     movie.resize(movie.size() - 5);
     Load(movie);
+    EXPECT_EQ(MovieRecordCount, 1);
     ASSERT_TRUE(DrawMovieFrame(1));
     EXPECT_EQ(Frame(), ReferenceStretch(goodRgba, 40, 30));
     // Not one whole record.
@@ -313,6 +316,43 @@ TEST_F(Movie, LoadMovieWaitsForTheRecordedSize) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(MovieBuffer, nullptr);
     std::filesystem::remove(path);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Movie, InspectWritesTheDrawnFrameLittleEndian) {
+    const std::string program = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-inspect";
+    if (!std::filesystem::exists(program)) {
+        GTEST_SKIP() << "quimbles-inspect is not built";
+    }
+    const auto samples = RandomSamples(24, 18, 3, 31);
+    const auto movie = MakeMovie({EncodeJ2k(samples, 24, 18, 3)}, 1, 5);
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto in = dir / "quimbles-inspect-test.movie", out = dir / "quimbles-inspect-test.raw";
+    {
+        std::ofstream file(in, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(movie.data()), std::streamsize(movie.size()));
+    }
+    const std::string run =
+        program + " movie '" + in.string() + "' 0 '" + out.string() + "' > '" + out.string() + ".txt'";
+    ASSERT_EQ(std::system(run.c_str()), 0);
+    const auto bytes = ReadFile(out);
+    const auto expected = ReferenceStretch(ToRgba(samples, 3), 24, 18);
+    ASSERT_EQ(bytes.size(), 640u * 480 * 4);
+    for (size_t k = 0; k < expected.size(); k++) {
+        const uint32_t word = uint32_t(bytes[4 * k]) | (uint32_t(bytes[4 * k + 1]) << 8) |
+                              (uint32_t(bytes[4 * k + 2]) << 16) | (uint32_t(bytes[4 * k + 3]) << 24);
+        ASSERT_EQ(word, expected[k]) << k;
+    }
+    EXPECT_EQ(ReadFile(out.string() + ".txt"), std::vector<uint8_t>({'1', '\n'}));
+    // A frame past the count is refused with status 1.
+    EXPECT_NE(std::system((program + " movie '" + in.string() + "' 1 '" + out.string() + "' >/dev/null 2>&1").c_str()),
+              0);
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    std::filesystem::remove(out.string() + ".txt");
 }
 
 } // namespace

@@ -74,20 +74,16 @@ protected:
     void TearDown() override { fs::remove_all(root); }
 };
 
-TEST_F(CaptureShow, MadeUpDataTwiceGivesTheSameBytes) {
+TEST_F(CaptureShow, MadeUpDataGivesTheFramesWorkedOutByHand) {
     const fs::path module = fs::path(QUIMBLES_CORPUS_DIR) / "xm" / "vodovod--walk.xm";
     if (!fs::exists(module)) {
         GTEST_SKIP() << "no corpus module at " << module;
     }
     MakeTestData(root / "data", module.string(), 4);
     const CaptureRun first = Capture(root / "data", root, "first");
-    const CaptureRun second = Capture(root / "data", root, "second");
     ASSERT_EQ(first.status, 0);
-    ASSERT_EQ(second.status, 0);
     // 1 + (64 + 257) + (64 + 129) + (64 + 129) + (256 + 1025) + 3 movies x 2 passes x 4 + (256 + 1024 + 257)
     ASSERT_EQ(first.log.size(), 3526u + 24u);
-    EXPECT_EQ(first.log, second.log);
-    EXPECT_EQ(first.wav, second.wav);
     for (size_t i = 0; i < first.log.size(); i += 97) {
         ASSERT_EQ(first.log[i].substr(0, first.log[i].find(' ')), std::to_string(i));
         ASSERT_EQ(first.log[i].size(), std::to_string(i).size() + 9);
@@ -120,9 +116,18 @@ TEST_F(CaptureShow, TheRealDataTwiceGivesTheSameBytes) {
     const CaptureRun first = Capture(data, root, "first");
     const CaptureRun second = Capture(data, root, "second");
     ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(second.status, 0);
     EXPECT_EQ(first.log, second.log);
     EXPECT_EQ(first.wav, second.wav);
-    EXPECT_GT(first.log.size(), 3526u);
+    // The picture scenes' 3526 frames and each movie twice.
+    uint64_t movieFrames = 0;
+    for (const char* name : {"tabi.movie", "rocu.movie", "rocu_mange.movie"}) {
+        const auto bytes = ReadAll(data / name);
+        ASSERT_GE(bytes.size(), 9u);
+        movieFrames += bytes[5] | (bytes[6] << 8) | (bytes[7] << 16) | (uint32_t(bytes[8]) << 24);
+    }
+    EXPECT_EQ(first.log.size(), 3526 + 2 * movieFrames);
+    EXPECT_GT(first.wav.size(), 44u + 44100 * 4 * 50);
 }
 
 TEST_F(CaptureShow, MissingDataEndsWithAReason) {

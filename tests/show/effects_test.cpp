@@ -73,6 +73,66 @@ TEST_F(Effects, FadeScalesEachChannelWithAShiftOfEight) {
     for (int i = 0; i < 640 * 480; i++) {
         ASSERT_EQ(FrameBuffer[i], 0u) << i;
     }
+    // Every pixel of a varied picture, at a few levels, against the formula worked pixel by pixel.
+    for (int i = 0; i < 640 * 480 * 4; i++) {
+        Picture.pixels[i] = uint8_t((i * 2654435761u) >> 13);
+    }
+    for (int path : {2, 1, 0})
+        for (int level : {1, 77, 128, 255, 256}) {
+            EffectsPath = path;
+            FadePicture(level);
+            for (int i = 0; i < 640 * 480; i++) {
+                const uint8_t* p = Picture.pixels + 4 * i;
+                const uint32_t expected = (uint32_t(p[0] * level / 256) << 16) | (uint32_t(p[1] * level / 256) << 8) |
+                                          uint32_t(p[2] * level / 256);
+                ASSERT_EQ(FrameBuffer[i], expected) << "pixel " << i << " level " << level << " path " << path;
+            }
+        }
+    EffectsPath = 2;
+}
+
+TEST_F(Effects, EveryTextPixelBlendsByTheFormula) {
+    // A varied strip over a varied frame, at positions that leave odd column counts, on every code path.
+    FillStrip(0, 0, 0, 0);
+    for (int i = 0; i < 380 * 288 * 4; i++) {
+        TextStrip.pixels[i] = uint8_t((i * 2246822519u) >> 11);
+    }
+    SetTextRect(0, 144, 380, 216);
+    for (int path : {2, 1, 0}) {
+        for (int intensity : {0, 1, 100, 255, 256}) {
+            for (int x : {-3, 0, 261, 263}) {
+                EffectsPath = path;
+                for (int i = 0; i < 640 * 480; i++) {
+                    FrameBuffer[i] = (uint32_t(i) * 2654435761u) >> 8;
+                }
+                std::vector<uint32_t> before(FrameBuffer, FrameBuffer + 640 * 480);
+                DrawTextStrip(x, 300, intensity);
+                for (int y = 300; y < 372; y++) {
+                    for (int sx = 0; sx < 640; sx++) {
+                        const uint32_t old = before[y * 640 + sx];
+                        uint32_t expected = old;
+                        const int col = sx - x;
+                        if (col >= 0 && col < 380) {
+                            const uint8_t* p = TextStrip.pixels + 4 * ((144 + y - 300) * 380 + col);
+                            const int a = p[3];
+                            auto channel = [&](int s, int d) {
+                                return (a * (s * intensity / 256) + (255 - a) * d) / 256;
+                            };
+                            expected = (uint32_t(channel(p[0], (old >> 16) & 255)) << 16) |
+                                       (uint32_t(channel(p[1], (old >> 8) & 255)) << 8) |
+                                       uint32_t(channel(p[2], old & 255));
+                        }
+                        ASSERT_EQ(FrameBuffer[y * 640 + sx], expected)
+                            << "x " << x << " column " << sx << " row " << y << " intensity " << intensity << " path "
+                            << path;
+                    }
+                }
+                ASSERT_EQ(FrameBuffer[299 * 640 + 5], before[299 * 640 + 5]);
+                ASSERT_EQ(FrameBuffer[372 * 640 + 5], before[372 * 640 + 5]);
+            }
+        }
+    }
+    EffectsPath = 2;
 }
 
 TEST_F(Effects, TextBlendsWith254Not255) {

@@ -19,6 +19,7 @@
 #include "fake_platform.h"
 #include "test_data.h"
 #include "show/effects.h"
+#include "movie/movie.h"
 #include "show/script.h"
 
 // The music player as the script sees it: every command is recorded.
@@ -220,6 +221,27 @@ TEST_F(Script, FrameClockCountsSeventeenMillisecondUnits) {
     EXPECT_DOUBLE_EQ(ReadFrameClock(), 0.0); // the mark moved
     fake::counter += 35795; // 9.99999 ms, ms computed in integers first: 35795000 / 3579545 = 9.99987...
     EXPECT_NEAR(ReadFrameClock() * 17, 35795000.0 / 3579545.0, 1e-6);
+}
+
+TEST_F(Script, AMovieCountBeyondItsRecordsStopsAtTheLastRecord) {
+    ASSERT_TRUE(AllocFrameBuffer());
+    std::vector<uint8_t> colour(4 * 4 * 3, 0x77);
+    const auto frame = EncodeJ2k(colour, 4, 4, 3);
+    const auto movie = MakeMovie({frame, frame}, 1000000);
+    ASSERT_TRUE(LoadMovieFromMemory(movie.data(), movie.size()));
+    EXPECT_EQ(MovieRecordCount, 2);
+    int frames = 0;
+    fake::onPresent = [&](const uint32_t*) { frames++; };
+    PlayMovie();
+    EXPECT_EQ(frames, 4); // two records, two passes
+    EXPECT_EQ(MovieBuffer, nullptr);
+    // A frame count of 0 shows nothing and frees the movie at once.
+    const auto empty = MakeMovie({frame}, 0);
+    ASSERT_TRUE(LoadMovieFromMemory(empty.data(), empty.size()));
+    PlayMovie();
+    EXPECT_EQ(frames, 4);
+    EXPECT_EQ(MovieBuffer, nullptr);
+    FreeFrameBuffer();
 }
 
 TEST_F(Script, MissingOrUnusableFilesEndTheShowCleanly) {

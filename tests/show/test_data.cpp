@@ -1,19 +1,26 @@
 #include "test_data.h"
 
-#include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <iterator>
 
 #include "../movie/j2k_encode.h"
 
 namespace fs = std::filesystem;
 
+// Fails the test (or the benchmark) that asked for the data with an exception that says what went wrong.
+static void Require(bool condition, const std::string& what) {
+    if (!condition) {
+        throw std::runtime_error("test data: " + what);
+    }
+}
+
 void WriteSizedFile(const fs::path& path, std::vector<uint8_t> bytes, size_t size) {
-    ASSERT_LE(bytes.size(), size) << path;
+    Require(bytes.size() <= size, path.string() + " does not fit its size");
     bytes.resize(size, 0);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -32,11 +39,11 @@ void WriteSizedPng(const fs::path& path, int w, int h, uint8_t r, uint8_t g, uin
     image.height = h;
     image.format = PNG_FORMAT_RGBA;
     png_alloc_size_t length = 0;
-    ASSERT_TRUE(png_image_write_to_memory(&image, nullptr, &length, 0, rgba.data(), 0, nullptr));
+    Require(png_image_write_to_memory(&image, nullptr, &length, 0, rgba.data(), 0, nullptr), "libpng cannot write");
     std::vector<uint8_t> png(length);
-    ASSERT_TRUE(png_image_write_to_memory(&image, png.data(), &length, 0, rgba.data(), 0, nullptr));
+    Require(png_image_write_to_memory(&image, png.data(), &length, 0, rgba.data(), 0, nullptr), "libpng cannot write");
     png.resize(length);
-    ASSERT_GE(size, png.size() + 12);
+    Require(size >= png.size() + 12, path.string() + " does not fit its size");
     const uint32_t fill = uint32_t(size - png.size() - 12);
     std::vector<uint8_t> chunk = {
         uint8_t(fill >> 24), uint8_t(fill >> 16), uint8_t(fill >> 8), uint8_t(fill), 'q', 'u', 'I', 'm'};

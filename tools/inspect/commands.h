@@ -3,3 +3,4 @@
 
 int InspectPng(int argc, char** argv);
 int InspectInflate(int argc, char** argv);
+int InspectMovie(int argc, char** argv);

@@ -18,6 +18,8 @@ const Subcommand Subcommands[] = {
      InspectPng},
     {"inflate", "inflate IN LIMIT OUT       inflate a zlib stream into LIMIT bytes; produced bytes to OUT",
      InspectInflate},
+    {"movie", "movie FILE FRAME OUT         draw one movie frame; prints the frame count, 640x480 words to OUT",
+     InspectMovie},
 };
 
 void PrintUsage(std::FILE* to) {
