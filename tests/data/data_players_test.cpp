@@ -1,8 +1,11 @@
-// The committed movies and song through the show's own movie reader and music player.
+// The committed data set through the show's own decoders: PNG reader, movie reader and music player. libpng
+// gives the expected pixels of the pictures.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "../show/fake_platform.h"
 #include "audio/mixer.h"
+#include "image/png.h"
 #include "movie/movie.h"
 #include "music/music.h"
 #include "show/effects.h"
@@ -23,7 +27,43 @@ std::vector<uint8_t> ReadFile(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
+std::vector<uint8_t> LibpngRgba(const std::vector<uint8_t>& file, int& w, int& h) {
+    png_image img;
+    std::memset(&img, 0, sizeof img);
+    img.version = PNG_IMAGE_VERSION;
+    std::vector<uint8_t> out;
+    if (!png_image_begin_read_from_memory(&img, file.data(), file.size()))
+        return out;
+    img.format = PNG_FORMAT_RGBA;
+    out.resize(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, out.data(), 0, nullptr))
+        out.clear();
+    w = int(img.width);
+    h = int(img.height);
+    return out;
+}
+
 } // namespace
+
+TEST(DataOnOurPlayers, PicturesAndStripDecodeWithOurPngReaderAsWithLibpng) {
+    for (const char* name :
+         {"textes.png", "le_poilu.png", "garbet_he.png", "tabi_feno.png", "vacances.png", "quimbles.png"}) {
+        std::vector<uint8_t> file = ReadFile(name);
+        int w = 0, h = 0;
+        std::vector<uint8_t> expected = LibpngRgba(file, w, h);
+        ASSERT_FALSE(expected.empty()) << name;
+        Image image{};
+        ASSERT_TRUE(LoadPngFromMemory(file.data(), file.size(), name, &image, 0)) << PngError();
+        const bool strip = std::string(name) == "textes.png";
+        EXPECT_EQ(image.width, strip ? 380 : 640) << name;
+        EXPECT_EQ(image.height, strip ? 288 : 480) << name;
+        EXPECT_EQ(image.hasAlpha, strip ? 1 : 0) << name;
+        EXPECT_EQ(image.isGrey, 0) << name;
+        ASSERT_EQ(size_t(image.width) * image.height * 4, expected.size()) << name;
+        EXPECT_EQ(0, std::memcmp(image.pixels, expected.data(), expected.size())) << name;
+        free(image.pixels);
+    }
+}
 
 TEST(DataOnOurPlayers, EveryMovieFrameDecodesAndDraws) {
     AllocFrameBuffer();

@@ -27,12 +27,17 @@ Canvas TunnelFrame(int frame, int count) {
             double v = 48.0 / d + phase * 2;            // two rings of tiles pass per loop
             double u = a * 8 + phase;                   // a slow eighth of a turn per loop
             double fu = Fract(u), fv = Fract(v * 2);
-            // Tiles with glowing seams, and a hex-ish bright band along the middle of each tile row.
+            // Tiles with glowing seams whose colour runs around the tunnel.
             double seam = std::max(Smooth(0.12, 0.0, std::min(fu, 1 - fu)), Smooth(0.14, 0.0, std::min(fv, 1 - fv)));
             bool odd = (int(Floor(u)) + int(Floor(v * 2))) & 1;
-            Rgb tile = odd ? Hex(0x1A0F3C) : Hex(0x0E2340);
+            // Tiles: a lit panel with a glowing stud in its middle, every other one darker.
+            double cu = fu - 0.5, cv = fv - 0.5;
+            double stud = Smooth(0.2, 0.05, Sqrt(cu * cu + cv * cv));
+            Rgb tile = odd ? Hex(0x2A1660) : Hex(0x12386A);
+            tile = tile * (0.7 + 0.6 * (1 - std::abs(cv) * 2));
             Rgb neon = MixRgb(Hex(0x2DE2FF), Hex(0xFF3DCB), 0.5 + 0.5 * Sin(2 * kPi * (a * 2 + phase)));
             Rgb col = MixRgb(tile, neon, seam);
+            col = col + Hex(0xFFD27A) * (stud * (odd ? 0.9 : 0.4));
             // Depth fog: far away is dark, with a bright core at the vanishing point.
             double fog = Clamp01(d / 150.0);
             col = col * (0.15 + 0.85 * fog);
@@ -81,8 +86,10 @@ void DrawRocu(Canvas& c, double x, double y, double r, double squash, double loo
                 double dx = (px + 0.5 - x) / mw, dy = (py + 0.5 - my) / std::max(mh, 0.5);
                 double d = Sqrt(dx * dx + dy * dy);
                 double cover = Clamp01((1 - d) * std::min(mw, std::max(mh, 1.0)) + 0.5);
-                Rgb col = dy > 0.35 ? Hex(0xE0506A) : Hex(0x3A0808);
-                c.Blend(px, py, col, cover);
+                if (dy < -0.1)
+                    continue; // a grin: the top of the ellipse is cut flat
+                Rgb col = dy > 0.45 ? Hex(0xE0506A) : Hex(0x3A0808);
+                c.Blend(px, py, col, cover * Clamp01((dy + 0.1) * mh + 0.5));
             }
     } else {
         for (int k = 0; k < 8; ++k) {

@@ -94,11 +94,15 @@ std::vector<uint8_t> CanvasToPng(const Canvas& canvas, size_t targetSize, bool p
         p.colourType = 3;
         pal = MedianCutPalette(ToRgb8(canvas, 0));
     }
-    // Richest first: more dither means less banding but a bigger file; drop it step by step until it fits,
-    // then, if even a plain conversion is too big, posterize the low bits.
-    const double grains[] = {24, 16, 12, 8, 6, 4, 3, 2, 1, 0};
-    for (int posterize = 0; posterize < 4; ++posterize)
+    // More dither means less banding but a bigger file. At the finest posterize level where the plain
+    // conversion fits, raise the dither step by step and keep the last variant that still fits (the size grows
+    // with the dither, so the first miss ends the search).
+    const double grains[] = {0, 1, 2, 3, 4, 6, 8, 12, 16, 24};
+    for (int posterize = 0; posterize < 4; ++posterize) {
+        std::optional<std::vector<uint8_t>> best;
         for (double grain : grains) {
+            if (palette && grain > 12)
+                break; // a stronger ordered dither shows as a cross-hatch over 256 colours
             if (palette) {
                 p.palette = pal;
                 p.samples = MapToPalette(canvas, pal, grain);
@@ -108,13 +112,16 @@ std::vector<uint8_t> CanvasToPng(const Canvas& canvas, size_t targetSize, bool p
                     v = uint8_t(v & ~((1 << posterize) - 1));
             }
             std::vector<uint8_t> png = EncodePng(p, idatSplit);
+            std::optional<std::vector<uint8_t>> padded = PadPng(png, targetSize);
             if (std::getenv("MAKE_DATA_VERBOSE"))
-                std::fprintf(stderr, "  try grain %g posterize %d: %zu\n", grain, posterize, png.size());
-            if (auto padded = PadPng(png, targetSize)) {
-                std::fprintf(stderr, "  %zu bytes of image, grain %g, posterize %d\n", png.size(), grain, posterize);
-                return *padded;
-            }
+                std::fprintf(stderr, "  grain %g posterize %d: %zu bytes\n", grain, posterize, png.size());
+            if (!padded)
+                break;
+            best = std::move(padded);
         }
+        if (best)
+            return *best;
+    }
     std::fprintf(stderr, "make-data: a picture does not fit in %zu bytes\n", targetSize);
     std::exit(1);
 }

@@ -102,12 +102,12 @@ std::vector<int8_t> DetunedSaw(int length, std::initializer_list<int> cycles, in
 std::vector<XmInstrument> Instruments(size_t crashLength) {
     std::vector<XmInstrument> ins(8);
     // Drum envelopes (in ticks of 20 ms) shape the tails and end at zero, so a hit never rings on.
-    ins[0] = {"kick", Kick(), 0, 0, 64, 255, 0, 0, 0, {{{0, 64}, {5, 56}, {11, 0}}, 0, 1}};
-    ins[1] = {"snare", Snare(), 0, 0, 56, 255, 0, 0, 0, {{{0, 64}, {5, 40}, {10, 0}}, 0, 1}};
-    ins[2] = {"hat", Metal(1400, 3, 0.9), 0, 0, 40, 255, 0, 0, 0, {{{0, 64}, {2, 32}, {5, 0}}, 0, 1}};
+    ins[0] = {"kick", Kick(), 0, 0, 64, 128, 0, 0, 0, {{{0, 64}, {5, 56}, {11, 0}}, 0, 1}};
+    ins[1] = {"snare", Snare(), 0, 0, 56, 128, 0, 0, 0, {{{0, 64}, {5, 40}, {10, 0}}, 0, 1}};
+    ins[2] = {"hat", Metal(1400, 3, 0.9), 0, 0, 40, 96, 0, 0, 0, {{{0, 64}, {2, 32}, {5, 0}}, 0, 1}};
     ins[3] = {"crash", Metal(crashLength, 4, 0.8),
               0,       0,
-              44,      255,
+              44,      160,
               0,       0,
               0,       {{{0, 64}, {8, 40}, {int(crashLength / 335) + 1, 0}}, 0, 1}};
     // Bass: one 128-sample period of a bright saw on a sine; relative note +24 makes the written pitch true.
@@ -117,10 +117,10 @@ std::vector<XmInstrument> Instruments(size_t crashLength) {
         std::vector<int8_t> d(128);
         for (int i = 0; i < 128; ++i)
             d[i] = ToSample(0.55 * saw[i] / 127.0 + 0.4 * Sin(2 * kPi * i / 128.0));
-        ins[4] = {"bass", d, 0, 128, 50, 255, 24, 0, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3}};
+        ins[4] = {"bass", d, 0, 128, 50, 128, 24, 0, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3}};
     }
     // Lead: three saws at 64, 65 and 63 periods per 4096 samples, a chorus of about 27 cents.
-    ins[5] = {"lead", DetunedSaw(4096, {64, 65, 63}, 9, 0), 0, 4096, 46, 255, 12, 0,
+    ins[5] = {"lead", DetunedSaw(4096, {64, 65, 63}, 9, 0), 0, 4096, 46, 128, 12, 0,
               500,    {{{0, 0}, {2, 64}, {24, 46}}, 2, 3}};
     // Pad: softer slopes (1/k^2), two voices a few cents apart and an octave above, slow to rise.
     ins[6] = {"pad", DetunedSaw(4096, {64, 65, 128}, 7, 1), 0, 4096, 40, 255, 12, 0, 0, {{{0, 0}, {45, 64}}, 1, 3}};
@@ -187,8 +187,9 @@ void Bass(XmPattern& p, int bar, const Chord& c) {
 }
 
 void Pads(XmPattern& p, int bar, const Chord& c, int vol, bool shimmer) {
-    Put(p, bar * 16, kPadCh1, N(c.pad1), kPad, vol);
-    Put(p, bar * 16, kPadCh2, N(c.pad2), kPad, vol);
+    // Each pad voice carries its place in the stereo field on its note (see PlaceChannels).
+    Put(p, bar * 16, kPadCh1, N(c.pad1), kPad, vol, kSetPanning, 0x50);
+    Put(p, bar * 16, kPadCh2, N(c.pad2), kPad, vol, kSetPanning, 0xB0);
     if (shimmer) {
         // A fast wobble of an eighth and a quarter of a semitone: a chorus on the held chord.
         for (int s = 4; s < 16; ++s)
@@ -202,7 +203,20 @@ void Arps(XmPattern& p, int bar, const Chord& c, int vol, bool pan) {
         Put(p, bar * 16 + s, kPluckCh, N(c.arp[order[s / 2]]), kPluck, vol);
         if (pan) // pluck notes ping-pong between the two sides
             Fx(p, bar * 16 + s, kPluckCh, kExtended, 0x80 | (s % 4 ? 0x4 : 0xC));
+        else
+            Fx(p, bar * 16 + s, kPluckCh, kSetPanning, 0x80);
     }
+}
+
+// Stereo placement that reads the same in our player and in the usual trackers. Our player multiplies the
+// sample's panning by the channel's (0.5 until an 8xx sets it), where other players let a note's sample panning
+// replace the channel's. So the channels whose notes never carry a panning effect get 8FF once, on an intro row
+// where they are silent, and take their place from the sample's panning (centre 128 for kick, snare, bass and
+// lead, one side for the hats, the other for the crash); pads and plucks (sample panning 255) carry 8xx or E8x
+// on every note. The hat channel's 8FF comes on row 1, after its first note.
+void PlaceChannels(XmPattern& intro) {
+    for (int ch : {kKickCh, kSnareCh, kBassCh, kLeadCh})
+        Fx(intro, 0, ch, kSetPanning, 0xFF);
 }
 
 struct MelodyNote {
@@ -231,9 +245,7 @@ XmSong Compose(size_t crashLength) {
 
     // 0: intro, two bars (the break cuts the pattern at row 31): pads, plucks and hats, the kick on bar 2.
     XmPattern intro = Empty();
-    const int pans[8] = {0x80, 0x70, 0xA8, 0x80, 0x88, 0x38, 0xC8, 0x60};
-    for (int ch = 0; ch < 8; ++ch)
-        Fx(intro, 0, ch, kSetPanning, pans[ch]);
+    PlaceChannels(intro);
     Pads(intro, 0, kAm, 20, false);
     Fx(intro, 2, kPadCh1, kVolumeSlide, 0x20);
     Fx(intro, 2, kPadCh2, kVolumeSlide, 0x20);
@@ -246,7 +258,7 @@ XmSong Compose(size_t crashLength) {
         if (s % 4 == 0)
             Put(intro, s, kHatCh, N("C-5"), kHat, 18);
     }
-    Fx(intro, 0, kHatCh, kSetPanning, pans[kHatCh]);
+    Fx(intro, 1, kHatCh, kSetPanning, 0xFF);
     Fx(intro, 31, kPluckCh, kPatternBreak, 0);
 
     // 1: the theme over Am F C G.
