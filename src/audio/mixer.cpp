@@ -121,6 +121,13 @@ void MixDown(int32_t frames) {
     std::memset(mixSums, 0, sizeof(int32_t) * count);
     for (int32_t ch = 0; ch < player.channelCount; ++ch) {
         const int16_t* in = player.mixBuffers[0][ch];
+        // Adding 0 to a sum already inside -32767..32767 returns it unchanged, so a silent channel can be
+        // left out without changing a bit; the scan is far cheaper than the look-ups.
+        int32_t any = 0;
+        for (int32_t i = 0; i < count; ++i)
+            any |= in[i];
+        if (any == 0)
+            continue;
         for (int32_t i = 0; i < count; ++i)
             mixSums[i] = table[in[i] + mixSums[i]];
     }

@@ -60,11 +60,6 @@ inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp
     out[1] = static_cast<int16_t>(v - first);
 }
 
-// Folds an index past the loop start back into a forward loop.
-inline int32_t FoldForward(int32_t i, int32_t start, int32_t length) {
-    return i > start ? start + (i - start) % length : i;
-}
-
 } // namespace
 
 void RenderSilence(int32_t c) {
@@ -105,18 +100,23 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
     const int32_t frames = player.samplesPerTick;
     float pos = channel.position;
 
+    // Re-basing the position on a frame that does not wrap gives exactly pos + step (i + frac is pos, without
+    // rounding), so only a wrap pays for the remainder and the conversion; the other frames keep the one
+    // float addition as their only dependency on the frame before.
     if (loopType == 1) {
         for (int32_t k = 0; k < frames; ++k, out += 2) {
             int32_t i = static_cast<int32_t>(pos);
             float frac = pos - static_cast<float>(i);
             int32_t r = i;
-            if (i > loopStart) {
-                r = FoldForward(i, loopStart, loopLength);
+            if (i - loopStart >= loopLength) {
+                r = loopStart + (i - loopStart) % loopLength;
                 pos = static_cast<float>(static_cast<double>(r) + frac + step);
             } else {
                 pos = pos + step;
             }
-            int32_t n = FoldForward(i + 1, loopStart, loopLength);
+            int32_t n = i + 1;
+            if (n - loopStart >= loopLength)
+                n = loopStart + (n - loopStart) % loopLength;
             int32_t s0 = data[r];
             int32_t s1 = n < length ? data[n] : s0;
             PutFrame(out, s0, s1, frac, amp, g);
@@ -127,16 +127,20 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
             int32_t i = static_cast<int32_t>(pos);
             float frac = pos - static_cast<float>(i);
             int32_t r = i;
-            if (i > loopStart) {
-                int32_t u = (i - loopStart) % period;
+            int32_t d = i - loopStart;
+            if (d > 0) {
+                int32_t u = d < period ? d : d % period;
                 r = u < loopLength ? loopStart + u : loopStart + period - u;
-                pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
+                if (u != d)
+                    pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
+                else
+                    pos = pos + step;
             } else {
                 pos = pos + step;
             }
             int32_t n = i + 1;
             if (n > loopStart) {
-                int32_t u = (n - loopStart) % period;
+                int32_t u = n - loopStart < period ? n - loopStart : (n - loopStart) % period;
                 n = u < loopLength ? loopStart + u : loopStart + period - u;
             }
             // The turn reads index loopStart + loopLength, one past the data when the loop ends with it:
