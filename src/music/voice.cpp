@@ -53,52 +53,31 @@ float ShapedPan(double p) {
     return static_cast<float>(g);
 }
 
-inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+template <bool Audible> inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+    if constexpr (!Audible) {
+        out[0] = out[1] = 0;
+        return;
+    }
     int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * static_cast<double>(amp));
     int32_t first = static_cast<int32_t>(v * static_cast<double>(g));
     out[0] = static_cast<int16_t>(first);
     out[1] = static_cast<int16_t>(v - first);
 }
 
-} // namespace
-
-void RenderSilence(int32_t c) {
-    std::memset(TickFrames(c), 0, 4 * static_cast<size_t>(player.samplesPerTick));
-}
-
-void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
-    Channel& channel = channels[c];
-    const Sample* sample = PlayingSample(channel);
-    // A period of 0 or below has no frequency (a note past the table, or vibrato below the lowest period).
-    if (!sample || pitch <= 0 || player.tick < channel.noteDelayTick) {
-        RenderSilence(c);
-        return;
-    }
-    const Instrument& instrument = player.module->instruments[channel.instrument];
-
-    double frequency = PeriodClock / pitch;
-    float step = static_cast<float>(frequency / static_cast<double>(player.ticksPerSecond) / player.samplesPerTick);
-
-    int32_t level = channel.volume + tremoloDelta;
-    level = level < 0 ? 0 : level > 63 ? 63 : level;
-    float amp = static_cast<float>(static_cast<double>(channel.fadeVolume) * level *
-                                   static_cast<double>(player.masterVolume) * AmplitudeScale);
-    if (instrument.volumeType != 0)
-        amp = static_cast<float>(static_cast<double>(amp) * VolumeEnvelope(channel, instrument.volumeType));
-    float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
-
-    const int16_t* data = sample->data;
-    const int32_t length = sample->length;
-    const int32_t loopStart = sample->loopStart;
+// One tick of resampling from `pos`; returns the new position. Without `Audible` (an amplitude of 0, where
+// every frame is exactly 0) the frames are zeros and only the position and the sample end are followed.
+template <bool Audible>
+float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, float amp,
+               float g) {
+    const int16_t* data = sample.data;
+    const int32_t length = sample.length;
+    const int32_t loopStart = sample.loopStart;
     // The loader keeps loops inside the data; these guards only restate that, and a loop without length plays
     // as no loop.
-    const bool loopFits = loopStart >= 0 && loopStart < length && sample->loopLength > 0;
+    const bool loopFits = loopStart >= 0 && loopStart < length && sample.loopLength > 0;
     const int32_t loopLength =
-        loopFits && sample->loopLength > length - loopStart ? length - loopStart : sample->loopLength;
-    const int32_t loopType = loopFits ? sample->loopType : 0;
-    int16_t* out = TickFrames(c);
-    const int32_t frames = player.samplesPerTick;
-    float pos = channel.position;
+        loopFits && sample.loopLength > length - loopStart ? length - loopStart : sample.loopLength;
+    const int32_t loopType = loopFits ? sample.loopType : 0;
 
     // Re-basing the position on a frame that does not wrap gives exactly pos + step (i + frac is pos, without
     // rounding), so only a wrap pays for the remainder and the conversion; the other frames keep the one
@@ -119,7 +98,7 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
                 n = loopStart + (n - loopStart) % loopLength;
             int32_t s0 = data[r];
             int32_t s1 = n < length ? data[n] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
         }
     } else if (loopType == 2) {
         const int32_t period = 2 * loopLength;
@@ -149,7 +128,7 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
                 r = length - 1;
             int32_t s0 = data[r];
             int32_t s1 = n < length ? data[n] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
         }
     } else {
         for (int32_t k = 0; k < frames; ++k, out += 2) {
@@ -164,8 +143,41 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
             pos = pos + step;
             int32_t s0 = data[i];
             int32_t s1 = i + 1 < length ? data[i + 1] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
         }
     }
-    channel.position = pos;
+    return pos;
+}
+
+} // namespace
+
+void RenderSilence(int32_t c) {
+    std::memset(TickFrames(c), 0, 4 * static_cast<size_t>(player.samplesPerTick));
+}
+
+void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
+    Channel& channel = channels[c];
+    const Sample* sample = PlayingSample(channel);
+    // A period of 0 or below has no frequency (a note past the table, or vibrato below the lowest period).
+    if (!sample || pitch <= 0 || player.tick < channel.noteDelayTick) {
+        RenderSilence(c);
+        return;
+    }
+    const Instrument& instrument = player.module->instruments[channel.instrument];
+
+    double frequency = PeriodClock / pitch;
+    float step = static_cast<float>(frequency / static_cast<double>(player.ticksPerSecond) / player.samplesPerTick);
+
+    int32_t level = channel.volume + tremoloDelta;
+    level = level < 0 ? 0 : level > 63 ? 63 : level;
+    float amp = static_cast<float>(static_cast<double>(channel.fadeVolume) * level *
+                                   static_cast<double>(player.masterVolume) * AmplitudeScale);
+    if (instrument.volumeType != 0)
+        amp = static_cast<float>(static_cast<double>(amp) * VolumeEnvelope(channel, instrument.volumeType));
+    float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
+
+    int16_t* out = TickFrames(c);
+    const int32_t frames = player.samplesPerTick;
+    channel.position = amp != 0.0f ? Resample<true>(channel, *sample, out, frames, channel.position, step, amp, g)
+                                   : Resample<false>(channel, *sample, out, frames, channel.position, step, amp, g);
 }
