@@ -117,10 +117,33 @@ void RunTick() {
 void MixDown(int32_t frames) {
     const int32_t count = 2 * frames;
     const int16_t* table = clampTable + 65536;
-    // Channel by channel over the whole chunk: the same saturation after every addition, in channel order.
-    std::memset(mixSums, 0, sizeof(int32_t) * count);
+    // The channels that hold any sound. Adding 0 to a sum already inside -32767..32767 returns it unchanged, so
+    // leaving a silent channel out changes no bit, and the scan is far cheaper than the look-ups.
+    const int16_t* sounding[MaxChannels];
+    int32_t soundingCount = 0;
     for (int32_t ch = 0; ch < player.channelCount; ++ch) {
         const int16_t* in = player.mixBuffers[0][ch];
+        int32_t any = 0;
+        for (int32_t i = 0; i < count; ++i)
+            any |= in[i];
+        if (any != 0)
+            sounding[soundingCount++] = in;
+    }
+    std::memset(mixSums, 0, sizeof(int32_t) * count);
+    // Four channels per pass keep the running sum in a register; the order of the look-ups, and so the
+    // saturation after every addition, stays channel by channel.
+    int32_t ch = 0;
+    for (; ch + 4 <= soundingCount; ch += 4) {
+        const int16_t *a = sounding[ch], *b = sounding[ch + 1], *c = sounding[ch + 2], *d = sounding[ch + 3];
+        for (int32_t i = 0; i < count; ++i) {
+            int32_t acc = table[a[i] + mixSums[i]];
+            acc = table[b[i] + acc];
+            acc = table[c[i] + acc];
+            mixSums[i] = table[d[i] + acc];
+        }
+    }
+    for (; ch < soundingCount; ++ch) {
+        const int16_t* in = sounding[ch];
         for (int32_t i = 0; i < count; ++i)
             mixSums[i] = table[in[i] + mixSums[i]];
     }

@@ -53,16 +53,100 @@ float ShapedPan(double p) {
     return static_cast<float>(g);
 }
 
-inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+template <bool Audible> inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+    if constexpr (!Audible) {
+        out[0] = out[1] = 0;
+        return;
+    }
     int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * static_cast<double>(amp));
     int32_t first = static_cast<int32_t>(v * static_cast<double>(g));
     out[0] = static_cast<int16_t>(first);
     out[1] = static_cast<int16_t>(v - first);
 }
 
-// Folds an index past the loop start back into a forward loop.
-inline int32_t FoldForward(int32_t i, int32_t start, int32_t length) {
-    return i > start ? start + (i - start) % length : i;
+// One tick of resampling from `pos`; returns the new position. Without `Audible` (an amplitude of 0, where
+// every frame is exactly 0) the frames are zeros and only the position and the sample end are followed.
+template <bool Audible>
+float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, float amp,
+               float g) {
+    const int16_t* data = sample.data;
+    const int32_t length = sample.length;
+    const int32_t loopStart = sample.loopStart;
+    // The loader keeps loops inside the data; these guards only restate that, and a loop without length plays
+    // as no loop.
+    const bool loopFits = loopStart >= 0 && loopStart < length && sample.loopLength > 0;
+    const int32_t loopLength =
+        loopFits && sample.loopLength > length - loopStart ? length - loopStart : sample.loopLength;
+    const int32_t loopType = loopFits ? sample.loopType : 0;
+
+    // Re-basing the position on a frame that does not wrap gives exactly pos + step (i + frac is pos, without
+    // rounding), so only a wrap pays for the remainder and the conversion; the other frames keep the one
+    // float addition as their only dependency on the frame before.
+    if (loopType == 1) {
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            float frac = pos - static_cast<float>(i);
+            int32_t r = i;
+            if (i - loopStart >= loopLength) {
+                r = loopStart + (i - loopStart) % loopLength;
+                pos = static_cast<float>(static_cast<double>(r) + frac + step);
+            } else {
+                pos = pos + step;
+            }
+            int32_t n = i + 1;
+            if (n - loopStart >= loopLength)
+                n = loopStart + (n - loopStart) % loopLength;
+            int32_t s0 = data[r];
+            int32_t s1 = n < length ? data[n] : s0;
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
+        }
+    } else if (loopType == 2) {
+        const int32_t period = 2 * loopLength;
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            float frac = pos - static_cast<float>(i);
+            int32_t r = i;
+            int32_t d = i - loopStart;
+            if (d > 0) {
+                int32_t u = d < period ? d : d % period;
+                r = u < loopLength ? loopStart + u : loopStart + period - u;
+                if (u != d)
+                    pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
+                else
+                    pos = pos + step;
+            } else {
+                pos = pos + step;
+            }
+            int32_t n = i + 1;
+            if (n > loopStart) {
+                int32_t u = n - loopStart < period ? n - loopStart : (n - loopStart) % period;
+                n = u < loopLength ? loopStart + u : loopStart + period - u;
+            }
+            // The turn reads index loopStart + loopLength, one past the data when the loop ends with it:
+            // the last frame stands in for it.
+            if (r >= length)
+                r = length - 1;
+            int32_t s0 = data[r];
+            int32_t s1 = n < length ? data[n] : s0;
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
+        }
+    } else {
+        for (int32_t k = 0; k < frames; ++k, out += 2) {
+            int32_t i = static_cast<int32_t>(pos);
+            if (i >= length) {
+                // The sample has ended: silent for the rest of this tick and, with period 0, from now on.
+                channel.period = 0;
+                std::memset(out, 0, 4 * static_cast<size_t>(frames - k));
+                break;
+            }
+            float frac = pos - static_cast<float>(i);
+            pos = pos + step;
+            int32_t s0 = data[i];
+            int32_t s1 = i + 1 < length ? data[i + 1] : s0;
+            PutFrame<Audible>(out, s0, s1, frac, amp, g);
+        }
+    }
+    return pos;
 }
 
 } // namespace
@@ -92,76 +176,8 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
         amp = static_cast<float>(static_cast<double>(amp) * VolumeEnvelope(channel, instrument.volumeType));
     float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
 
-    const int16_t* data = sample->data;
-    const int32_t length = sample->length;
-    const int32_t loopStart = sample->loopStart;
-    // The loader keeps loops inside the data; these guards only restate that, and a loop without length plays
-    // as no loop.
-    const bool loopFits = loopStart >= 0 && loopStart < length && sample->loopLength > 0;
-    const int32_t loopLength =
-        loopFits && sample->loopLength > length - loopStart ? length - loopStart : sample->loopLength;
-    const int32_t loopType = loopFits ? sample->loopType : 0;
     int16_t* out = TickFrames(c);
     const int32_t frames = player.samplesPerTick;
-    float pos = channel.position;
-
-    if (loopType == 1) {
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            float frac = pos - static_cast<float>(i);
-            int32_t r = i;
-            if (i > loopStart) {
-                r = FoldForward(i, loopStart, loopLength);
-                pos = static_cast<float>(static_cast<double>(r) + frac + step);
-            } else {
-                pos = pos + step;
-            }
-            int32_t n = FoldForward(i + 1, loopStart, loopLength);
-            int32_t s0 = data[r];
-            int32_t s1 = n < length ? data[n] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
-        }
-    } else if (loopType == 2) {
-        const int32_t period = 2 * loopLength;
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            float frac = pos - static_cast<float>(i);
-            int32_t r = i;
-            if (i > loopStart) {
-                int32_t u = (i - loopStart) % period;
-                r = u < loopLength ? loopStart + u : loopStart + period - u;
-                pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
-            } else {
-                pos = pos + step;
-            }
-            int32_t n = i + 1;
-            if (n > loopStart) {
-                int32_t u = (n - loopStart) % period;
-                n = u < loopLength ? loopStart + u : loopStart + period - u;
-            }
-            // The turn reads index loopStart + loopLength, one past the data when the loop ends with it:
-            // the last frame stands in for it.
-            if (r >= length)
-                r = length - 1;
-            int32_t s0 = data[r];
-            int32_t s1 = n < length ? data[n] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
-        }
-    } else {
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            if (i >= length) {
-                // The sample has ended: silent for the rest of this tick and, with period 0, from now on.
-                channel.period = 0;
-                std::memset(out, 0, 4 * static_cast<size_t>(frames - k));
-                break;
-            }
-            float frac = pos - static_cast<float>(i);
-            pos = pos + step;
-            int32_t s0 = data[i];
-            int32_t s1 = i + 1 < length ? data[i + 1] : s0;
-            PutFrame(out, s0, s1, frac, amp, g);
-        }
-    }
-    channel.position = pos;
+    channel.position = amp != 0.0f ? Resample<true>(channel, *sample, out, frames, channel.position, step, amp, g)
+                                   : Resample<false>(channel, *sample, out, frames, channel.position, step, amp, g);
 }

@@ -210,7 +210,8 @@ inline std::string WriteTempFile(const std::string& name, const std::vector<uint
     std::filesystem::path path = dir / (std::to_string(::getpid()) + "-" + name);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        if (!bytes.empty())
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
     return path.string();
