@@ -14,9 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# pkg-config, when a target asks for it, must see only the libraries built for this target.
-set(ENV{PKG_CONFIG_LIBDIR} "${QUIMBLES_DEPS_PREFIX}/lib/pkgconfig")
+# pkg-config, when a target asks for it, must see only the libraries built for this target, and name what a
+# static library needs in turn (FreeType needs zlib).
+set(ENV{PKG_CONFIG_LIBDIR} "${QUIMBLES_DEPS_PREFIX}/lib/pkgconfig:/usr/${QUIMBLES_MINGW_TRIPLE}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
+set(PKG_CONFIG_ARGN --static)
 
 # OpenJPEG and libxmp (a test oracle) are linked static: without these their headers would ask for DLL
 # imports (libxmp 4.5 calls its macro BUILDING_STATIC).
