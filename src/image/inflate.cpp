@@ -88,6 +88,20 @@ inline bool Overrun(const BitReader& r) {
     return r.next > r.length && (r.next - r.length) * 8 > r.count;
 }
 
+// Refill for the symbol loop: one 8-byte load away from the end, the careful path and the overrun check near it.
+inline bool RefillChecked(BitReader& r) {
+    if (r.next + 8 <= r.length) {
+        uint64_t word;
+        std::memcpy(&word, r.data + r.next, 8);
+        r.bits |= word << r.count;
+        r.next += (63 - r.count) >> 3;
+        r.count |= 56;
+        return true;
+    }
+    Refill(r);
+    return !Overrun(r);
+}
+
 // Takes n (at most 32) bits, first stream bit lowest.
 inline uint32_t ReadBits(BitReader& r, uint32_t n) {
     if (r.count < n)
@@ -378,29 +392,29 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
                 full = true;
                 break;
             }
-            // One refill covers a length code with its extra bits (20) and a distance with its own (28).
-            if (r.next + 8 <= r.length) {
-                uint64_t word;
-                std::memcpy(&word, r.data + r.next, 8);
-                r.bits |= word << r.count;
-                r.next += (63 - r.count) >> 3;
-                r.count |= 56;
-            } else {
-                Refill(r);
-                if (Overrun(r))
-                    return Fail("stream ends early");
-            }
+            // A refill leaves at least 56 bits: a literal (at most 15) and then a length code with its extra bits
+            // (at most 20), or a length code and a distance with its extra bits (at most 28).
+            if (!RefillChecked(r))
+                return Fail("stream ends early");
             uint32_t value;
             uint32_t kind = DecodeSymbol(r, literalTable, LiteralBits, &value);
             if (kind == KindLiteral) {
                 output[o++] = static_cast<uint8_t>(value);
-                continue;
+                if (o >= limit)
+                    continue;
+                kind = DecodeSymbol(r, literalTable, LiteralBits, &value);
+                if (kind == KindLiteral) {
+                    output[o++] = static_cast<uint8_t>(value);
+                    continue;
+                }
             }
             if (kind == KindEnd)
                 break;
             if (kind != KindBase)
                 return Fail("invalid literal/length code");
             uint32_t length = value;
+            if (r.count < 28 && !RefillChecked(r))
+                return Fail("stream ends early");
             uint32_t distance;
             if (DecodeSymbol(r, distanceTable, DistanceBits, &distance) != KindBase)
                 return Fail(distanceFault);
