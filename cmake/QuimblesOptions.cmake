@@ -10,6 +10,12 @@ if(QUIMBLES_SANITIZE)
     add_link_options(-fsanitize=${QUIMBLES_SANITIZE})
 endif()
 
+# Fuzz builds: every library gets libFuzzer's coverage instrumentation, so that the fuzzers see into the code
+# they drive and not only into their entry points.
+if(QUIMBLES_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # add_subdirectory() for every child folder of DIR that has a CMakeLists.txt, in name order.
 function(quimbles_add_subdirectories dir)
     file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)

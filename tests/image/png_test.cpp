@@ -48,7 +48,7 @@ struct Loaded {
 
 Loaded Load(const fs::path& path, int mode = 0) {
     Loaded l;
-    l.ok = LoadPng(path.c_str(), &l.image, mode);
+    l.ok = LoadPng(path.string().c_str(), &l.image, mode);
     if (l.ok) {
         size_t n = size_t(l.image.width) * l.image.height * (l.image.isGrey ? 1 : 4);
         l.pixels.assign(l.image.pixels, l.image.pixels + n);

@@ -208,7 +208,7 @@ inline std::string WriteTempFile(const std::string& name, const std::vector<uint
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "quimbles-music-tests";
     std::filesystem::create_directories(dir);
     std::filesystem::path path = dir / (std::to_string(::getpid()) + "-" + name);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
     if (file) {
         if (!bytes.empty())
             std::fwrite(bytes.data(), 1, bytes.size(), file);
