@@ -4,6 +4,13 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     add_compile_options(-Wall -Wextra)
 endif()
 
+# The Windows programs link everything static: find_library (and with it pkg-config's imported targets, such as
+# FreeType's zlib) must pick a static archive, never a DLL's import library. Set here because the platform
+# files, read after the toolchain file, put the import libraries first.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+endif()
+
 set(QUIMBLES_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined or thread")
 if(QUIMBLES_SANITIZE)
     add_compile_options(-fsanitize=${QUIMBLES_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -40,7 +47,13 @@ function(quimbles_test name)
         QUIMBLES_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
         QUIMBLES_BINARY_DIR="${CMAKE_BINARY_DIR}")
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+    # Under an emulator (Wine for the Windows builds) a first start can take far longer than a native one.
+    if(CMAKE_CROSSCOMPILING)
+        set(discovery_timeout 300)
+    else()
+        set(discovery_timeout 60)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT ${discovery_timeout})
 endfunction()
 
 # quimbles_fuzz(NAME SOURCES a.cpp LIBS lib SEEDS dir-or-file...)

@@ -26,8 +26,6 @@ string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
 # Link zlib (packaged for mingw with an import library too) statically, like everything else.
 set(ZLIB_USE_STATIC_LIBS ON)
-# find_library (and so pkg-config's imported targets) must pick the static archive, never an import library.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 
 # Standard printf formats (%zu, %lld) instead of the old system runtime's dialect.
 string(APPEND CMAKE_C_FLAGS_INIT " -D__USE_MINGW_ANSI_STDIO=1")

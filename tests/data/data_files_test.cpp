@@ -88,6 +88,12 @@ TEST(DataFiles, MakeDataReproducesThemByteForByte) {
     for (const auto& [name, size] : kExpectedSizes) {
         std::vector<uint8_t> made = makedata::MakeDataFile(name);
         EXPECT_EQ(made.size(), size) << name;
+#ifdef _WIN32
+        // The movie frames come out of OpenJPEG's floating-point encoder, and the Windows build links its own
+        // compile of it: the committed movies are those of Debian's library, so here only their sizes must agree.
+        if (std::string_view(name).ends_with(".movie"))
+            continue;
+#endif
         EXPECT_TRUE(made == ReadFile(name)) << name << " differs from the committed file";
     }
 }
