@@ -42,6 +42,7 @@ function(quimbles_test name)
     include(GoogleTest)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
     target_compile_definitions(${name} PRIVATE
         QUIMBLES_CORPUS_DIR="${QUIMBLES_CORPUS_DIR}"
         QUIMBLES_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

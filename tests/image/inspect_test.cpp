@@ -10,6 +10,7 @@
 
 #include "deflate_writer.h"
 #include "png_writer.h"
+#include "test_temp.h"
 
 namespace fs = std::filesystem;
 
@@ -22,9 +23,7 @@ struct Outcome {
 
 // Runs the program with the arguments (already quoted) and captures stdout; stderr goes to err.txt.
 Outcome Inspect(const std::string& args) {
-    fs::path dir = fs::path(QUIMBLES_BINARY_DIR) / "image-test-files";
-    fs::create_directories(dir);
-    std::string command = std::string("'") + INSPECT_PROGRAM + "' " + args + " 2>'" + (dir / "err.txt").string() + "'";
+    std::string command = std::string("'") + INSPECT_PROGRAM + "' " + args + " 2>'" + TestTempPath("err.txt") + "'";
     Outcome o{};
     std::FILE* p = popen(command.c_str(), "r");
     char buffer[256];
@@ -37,7 +36,7 @@ Outcome Inspect(const std::string& args) {
 }
 
 std::string Stderr() {
-    std::ifstream in(fs::path(QUIMBLES_BINARY_DIR) / "image-test-files" / "err.txt");
+    std::ifstream in(TestTempPath("err.txt"));
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -47,7 +46,7 @@ Bytes ReadFile(const fs::path& path) {
 }
 
 fs::path Temp(const std::string& name) {
-    return fs::path(QUIMBLES_BINARY_DIR) / "image-test-files" / name;
+    return TestTempDir() / name;
 }
 
 std::string Quote(const fs::path& p) {

@@ -15,6 +15,7 @@
 #include "deflate_writer.h"
 #include "image/png.h"
 #include "png_writer.h"
+#include "test_temp.h"
 
 #include <png.h>
 
@@ -27,14 +28,8 @@ Bytes ReadFile(const fs::path& path) {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-fs::path TempDir() {
-    fs::path dir = fs::path(QUIMBLES_BINARY_DIR) / "image-test-files";
-    fs::create_directories(dir);
-    return dir;
-}
-
 fs::path WriteTemp(const std::string& name, const Bytes& bytes) {
-    fs::path path = TempDir() / name;
+    fs::path path = TestTempDir() / name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
 }
@@ -178,7 +173,7 @@ TEST(LoadPng, FilesWrittenByLibpngRoundTrip) {
             for (size_t idat : {size_t(64), size_t(1) << 16}) {
                 uint32_t width = 37 + n % 5, height = 23;
                 Bytes samples = TestSamples(width, height, kind.channels, n);
-                fs::path path = TempDir() / ("libpng-" + std::to_string(n++) + ".png");
+                fs::path path = TestTempDir() / ("libpng-" + std::to_string(n++) + ".png");
                 ASSERT_TRUE(WriteWithLibpng(path.string(), width, height, kind.colourType, samples, palette, filter,
                                             idat, kind.colourType == 3));
                 LibpngImage truth;

@@ -15,6 +15,7 @@
 #include "j2k_encode.h"
 #include "movie/movie.h"
 #include "show/effects.h"
+#include "test_temp.h"
 
 namespace {
 
@@ -299,7 +300,7 @@ TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
 
 TEST_F(Movie, LoadMovieWaitsForTheRecordedSize) {
     const auto movie = MakeMovie({EncodeJ2k(RandomSamples(8, 8, 3, 2), 8, 8, 3)}, 1);
-    const auto path = std::filesystem::temp_directory_path() / "quimbles-movie-test.movie";
+    const std::filesystem::path path = TestTempPath("movie-test.movie");
     {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(movie.data()), std::streamsize(movie.size()));
@@ -332,7 +333,7 @@ TEST_F(Movie, InspectWritesTheDrawnFrameLittleEndian) {
     }
     const auto samples = RandomSamples(24, 18, 3, 31);
     const auto movie = MakeMovie({EncodeJ2k(samples, 24, 18, 3)}, 1, 5);
-    const auto dir = std::filesystem::temp_directory_path();
+    const auto& dir = TestTempDir();
     const auto in = dir / "quimbles-inspect-test.movie", out = dir / "quimbles-inspect-test.raw";
     {
         std::ofstream file(in, std::ios::binary);

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "test_temp.h"
 
 struct XmCell {
     int note = 0; // 0: none (written as a packed cell without note)
@@ -201,20 +201,6 @@ inline std::vector<uint8_t> BuildXm(const XmSpec& spec) {
         }
     }
     return out;
-}
-
-// A file holding `bytes` in a folder of the system temporary directory, named after this process.
-inline std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "quimbles-music-tests";
-    std::filesystem::create_directories(dir);
-    std::filesystem::path path = dir / (std::to_string(::getpid()) + "-" + name);
-    std::FILE* file = std::fopen(path.string().c_str(), "wb");
-    if (file) {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-    return path.string();
 }
 
 inline int LoadXm(const std::string& name, const XmSpec& spec) {

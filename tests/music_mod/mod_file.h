@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_temp.h"
+
 struct ModCellSpec {
     int sample = 0;
     int period = 0;
@@ -84,14 +86,3 @@ struct ModFile {
         return out;
     }
 };
-
-inline std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = std::string(::testing::TempDir()) + name;
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f) {
-        if (!bytes.empty())
-            fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-    }
-    return path;
-}

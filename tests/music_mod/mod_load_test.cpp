@@ -211,7 +211,7 @@ TEST_F(ModLoadTest, RefusesTruncatedFilesAndRepairsUnsafeValues) {
     if (module)
         FreeModule(module);
     module = static_cast<Module*>(calloc(1, sizeof(Module)));
-    std::string missing = std::string(::testing::TempDir()) + "no-such-file.mod";
+    std::string missing = TestTempPath("no-such-file.mod");
     EXPECT_FALSE(LoadModFile(missing.c_str(), module));
     EXPECT_NE(std::string(ModuleError()).find("no-such-file.mod"), std::string::npos);
 

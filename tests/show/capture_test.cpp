@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test_data.h"
+#include "test_temp.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ class CaptureShow : public ::testing::Test {
 protected:
     fs::path root;
     void SetUp() override {
-        root = fs::temp_directory_path() / ("quimbles-capture-test-" + std::to_string(::getpid()));
+        root = TestTempDir() / "show";
         fs::create_directories(root);
     }
     void TearDown() override { fs::remove_all(root); }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "test_temp.h"
 #include "show/effects.h"
 
 namespace {
@@ -206,10 +207,6 @@ TEST_F(Effects, TextIsClippedAtEveryEdge) {
     EXPECT_EQ(At(0, 0), marker);
 }
 
-std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string("quimbles-show-") + name)).string();
-}
-
 void WriteBytes(const std::string& path, size_t count) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -235,7 +232,7 @@ int32_t WritePng(const std::string& path, int w, int h, uint8_t seed) {
 }
 
 TEST_F(Effects, WaitForFileSizePausesReportsAndGivesUp) {
-    const std::string path = TempPath("wait.bin");
+    const std::string path = TestTempPath("wait.bin");
     WriteBytes(path, 100);
     EXPECT_EQ(FileSize(path.c_str()), 100);
     EXPECT_TRUE(WaitForFileSize(path.c_str(), 100));
@@ -276,9 +273,9 @@ TEST_F(Effects, WaitForFileSizePausesReportsAndGivesUp) {
 }
 
 TEST_F(Effects, PicturesOfTheWrongShapeAreRefused) {
-    const std::string good = TempPath("good.png");
-    const std::string small = TempPath("small.png");
-    const std::string narrow = TempPath("narrow.png");
+    const std::string good = TestTempPath("good.png");
+    const std::string small = TestTempPath("small.png");
+    const std::string narrow = TestTempPath("narrow.png");
     const int32_t goodSize = WritePng(good, 640, 480, 3);
     const int32_t smallSize = WritePng(small, 64, 48, 5);
     const int32_t narrowSize = WritePng(narrow, 300, 288, 1);

@@ -21,6 +21,7 @@
 #include "show/effects.h"
 #include "movie/movie.h"
 #include "show/script.h"
+#include "test_temp.h"
 
 // The music player as the script sees it: every command is recorded.
 static std::vector<std::string> musicCalls;
@@ -150,7 +151,7 @@ protected:
         fake::Reset();
         musicCalls.clear();
         saved = fs::current_path();
-        root = fs::temp_directory_path() / ("quimbles-script-" + std::to_string(::getpid()));
+        root = TestTempDir() / "show";
         fs::create_directories(root / "data");
         fs::current_path(root);
         MakeTestData(root / "data", "", 3);
