@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 int16_t* clampTable;
 int16_t* chunkBuffer;
-int32_t mixSums[2 * ChunkFrames];
 int32_t songEndCount;
 
 // Commands from the main thread, read by the mixer once per tick. The mixer clears a command only if it still
@@ -114,6 +117,20 @@ void RunTick() {
     }
 }
 
+// Whether `count` samples are all 0, looking at blocks of 64 so that a sounding channel is known at once and a
+// silent one costs a vectorised scan.
+bool Silent(const int16_t* in, int32_t count) {
+    for (int32_t start = 0; start < count; start += 64) {
+        const int32_t end = start + 64 < count ? start + 64 : count;
+        int16_t any = 0;
+        for (int32_t i = start; i < end; ++i)
+            any = static_cast<int16_t>(any | in[i]);
+        if (any != 0)
+            return false;
+    }
+    return true;
+}
+
 void MixDown(int32_t frames) {
     const int32_t count = 2 * frames;
     const int16_t* table = clampTable + 65536;
@@ -122,33 +139,31 @@ void MixDown(int32_t frames) {
     const int16_t* sounding[MaxChannels];
     int32_t soundingCount = 0;
     for (int32_t ch = 0; ch < player.channelCount; ++ch) {
-        const int16_t* in = player.mixBuffers[0][ch];
-        int32_t any = 0;
-        for (int32_t i = 0; i < count; ++i)
-            any |= in[i];
-        if (any != 0)
-            sounding[soundingCount++] = in;
+        if (!Silent(player.mixBuffers[0][ch], count))
+            sounding[soundingCount++] = player.mixBuffers[0][ch];
     }
-    std::memset(mixSums, 0, sizeof(int32_t) * count);
-    // Four channels per pass keep the running sum in a register; the order of the look-ups, and so the
-    // saturation after every addition, stays channel by channel.
-    int32_t ch = 0;
-    for (; ch + 4 <= soundingCount; ch += 4) {
-        const int16_t *a = sounding[ch], *b = sounding[ch + 1], *c = sounding[ch + 2], *d = sounding[ch + 3];
-        for (int32_t i = 0; i < count; ++i) {
-            int32_t acc = table[a[i] + mixSums[i]];
-            acc = table[b[i] + acc];
-            acc = table[c[i] + acc];
-            mixSums[i] = table[d[i] + acc];
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Eight sums at a time, channel by channel as the table does it: a 16-bit saturating add clips to
+    // -32768..32767, and a floor of -32767 makes that the table's -32767..32767. Every index the table would be
+    // asked for is a 16-bit sample plus a sum already inside that range, so the results are the table's.
+    const __m128i floor = _mm_set1_epi16(-32767);
+    for (; i + 8 <= count; i += 8) {
+        __m128i sum = _mm_setzero_si128();
+        for (int32_t ch = 0; ch < soundingCount; ++ch) {
+            const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sounding[ch] + i));
+            sum = _mm_max_epi16(_mm_adds_epi16(sum, in), floor);
         }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(chunkBuffer + i), sum);
     }
-    for (; ch < soundingCount; ++ch) {
-        const int16_t* in = sounding[ch];
-        for (int32_t i = 0; i < count; ++i)
-            mixSums[i] = table[in[i] + mixSums[i]];
+#endif
+    // What is left (all of it without SSE2) goes through the table itself.
+    for (; i < count; ++i) {
+        int32_t sum = 0;
+        for (int32_t ch = 0; ch < soundingCount; ++ch)
+            sum = table[sounding[ch][i] + sum];
+        chunkBuffer[i] = static_cast<int16_t>(sum);
     }
-    for (int32_t i = 0; i < count; ++i)
-        chunkBuffer[i] = static_cast<int16_t>(mixSums[i]);
 }
 
 } // namespace
