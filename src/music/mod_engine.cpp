@@ -3,6 +3,7 @@
 //
 // Periods here are in periodTable units, twice the Amiga period, so every slide moves by twice its parameter.
 #include "music/music.h"
+#include "music/voice_run.h"
 
 namespace {
 
@@ -84,7 +85,23 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
     const int loopStart = sample->loopStart;
     const int loopLength = sample->loopLength;
     const int loopEnd = loopStart + loopLength;
-    for (int f = 0; f < frames; ++f) {
+    // Straight runs keep i + 1 below the loop's end and the data's end; the frames around them go one by one.
+    const int runLimit = Looped && loopEnd < length ? loopEnd : length;
+    int oneByOne = 0;
+    for (int f = 0; f < frames;) {
+        if (oneByOne == 0) {
+            const StraightRun run = FindStraightRun(pos, step, runLimit, frames - f);
+            if (run.frames == 0) {
+                oneByOne = run.retry;
+                continue;
+            }
+            RenderStraightRun(data, 0, pos, run.advance, run.frames, amp, Centred ? 0.5 : pan, out + 2 * f);
+            pos = static_cast<float>(pos + run.frames * run.advance);
+            f += run.frames;
+            oneByOne = 1; // the frame that ended the run
+            continue;
+        }
+        --oneByOne;
         int i = static_cast<int>(pos);
         double frac = static_cast<double>(pos) - i;
         pos = pos + step;
@@ -113,6 +130,7 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
         int first = Centred ? value / 2 : static_cast<int>(value * pan);
         out[2 * f] = static_cast<int16_t>(first);
         out[2 * f + 1] = static_cast<int16_t>(value - first);
+        ++f;
     }
     return frames;
 }

@@ -1,6 +1,8 @@
 // Voice rendering: one XM channel for one tick, resampled with linear interpolation into its MixBuffer.
 #include "music/music.h"
+#include "music/voice_run.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -64,87 +66,134 @@ template <bool Audible> inline void PutFrame(int16_t* out, int32_t s0, int32_t s
     out[1] = static_cast<int16_t>(v - first);
 }
 
-// One tick of resampling from `pos`; returns the new position. Without `Audible` (an amplitude of 0, where
-// every frame is exactly 0) the frames are zeros and only the position and the sample end are followed.
+// The sample's loop as the renderer plays it. The loader keeps loops inside the data; this only restates that,
+// and a loop without length plays as no loop.
+struct PlayedLoop {
+    int32_t start;
+    int32_t length;
+    int32_t type;
+};
+
+PlayedLoop LoopOf(const Sample& sample) {
+    const bool fits = sample.loopStart >= 0 && sample.loopStart < sample.length && sample.loopLength > 0;
+    if (!fits)
+        return {sample.loopStart, sample.loopLength, 0};
+    const int32_t room = sample.length - sample.loopStart;
+    return {sample.loopStart, sample.loopLength > room ? room : sample.loopLength, sample.loopType};
+}
+
+// One frame the long way: turns at the loop's ends and the sample's end. Returns false when a sample without loop
+// has ended, with the rest of the tick silenced.
+template <bool Audible>
+bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float step, float amp, float g, int16_t* out,
+              int32_t framesLeft) {
+    const int16_t* data = sample.data;
+    const int32_t length = sample.length;
+    const int32_t loopStart = loop.start;
+    const int32_t loopLength = loop.length;
+    // Re-basing the position on a frame that does not wrap gives exactly pos + step (i + frac is pos, without
+    // rounding), so only a wrap pays for the remainder and the conversion.
+    const int32_t i = static_cast<int32_t>(pos);
+    if (loop.type == 1) {
+        const float frac = pos - static_cast<float>(i);
+        int32_t r = i;
+        if (i - loopStart >= loopLength) {
+            r = loopStart + (i - loopStart) % loopLength;
+            pos = static_cast<float>(static_cast<double>(r) + frac + step);
+        } else {
+            pos = pos + step;
+        }
+        int32_t n = i + 1;
+        if (n - loopStart >= loopLength)
+            n = loopStart + (n - loopStart) % loopLength;
+        const int32_t s0 = data[r];
+        const int32_t s1 = n < length ? data[n] : s0;
+        PutFrame<Audible>(out, s0, s1, frac, amp, g);
+    } else if (loop.type == 2) {
+        const int32_t period = 2 * loopLength;
+        const float frac = pos - static_cast<float>(i);
+        int32_t r = i;
+        const int32_t d = i - loopStart;
+        if (d > 0) {
+            const int32_t u = d < period ? d : d % period;
+            r = u < loopLength ? loopStart + u : loopStart + period - u;
+            if (u != d)
+                pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
+            else
+                pos = pos + step;
+        } else {
+            pos = pos + step;
+        }
+        int32_t n = i + 1;
+        if (n > loopStart) {
+            const int32_t u = n - loopStart < period ? n - loopStart : (n - loopStart) % period;
+            n = u < loopLength ? loopStart + u : loopStart + period - u;
+        }
+        // The turn reads index loopStart + loopLength, one past the data when the loop ends with it: the last
+        // frame stands in for it.
+        if (r >= length)
+            r = length - 1;
+        const int32_t s0 = data[r];
+        const int32_t s1 = n < length ? data[n] : s0;
+        PutFrame<Audible>(out, s0, s1, frac, amp, g);
+    } else {
+        if (i >= length) {
+            // The sample has ended: silent for the rest of this tick.
+            std::memset(out, 0, 4 * static_cast<size_t>(framesLeft));
+            return false;
+        }
+        const float frac = pos - static_cast<float>(i);
+        pos = pos + step;
+        const int32_t s0 = data[i];
+        const int32_t s1 = i + 1 < length ? data[i + 1] : s0;
+        PutFrame<Audible>(out, s0, s1, frac, amp, g);
+    }
+    return true;
+}
+
+// One tick of resampling from `pos`; returns the new position. Straight runs, where neither a loop turn nor the
+// sample's end comes near, go side by side; the frames around those events go one by one. Without `Audible` (an
+// amplitude of 0, where every frame is exactly 0) the frames are zeros and only the position and the sample end
+// are followed.
 template <bool Audible>
 float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, float amp,
                float g) {
-    const int16_t* data = sample.data;
-    const int32_t length = sample.length;
-    const int32_t loopStart = sample.loopStart;
-    // The loader keeps loops inside the data; these guards only restate that, and a loop without length plays
-    // as no loop.
-    const bool loopFits = loopStart >= 0 && loopStart < length && sample.loopLength > 0;
-    const int32_t loopLength =
-        loopFits && sample.loopLength > length - loopStart ? length - loopStart : sample.loopLength;
-    const int32_t loopType = loopFits ? sample.loopType : 0;
-
-    // Re-basing the position on a frame that does not wrap gives exactly pos + step (i + frac is pos, without
-    // rounding), so only a wrap pays for the remainder and the conversion; the other frames keep the one
-    // float addition as their only dependency on the frame before.
-    if (loopType == 1) {
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            float frac = pos - static_cast<float>(i);
-            int32_t r = i;
-            if (i - loopStart >= loopLength) {
-                r = loopStart + (i - loopStart) % loopLength;
-                pos = static_cast<float>(static_cast<double>(r) + frac + step);
-            } else {
-                pos = pos + step;
+    const PlayedLoop loop = LoopOf(sample);
+    // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or below the sample's end.
+    const int32_t loopEnd = loop.start + loop.length;
+    const int32_t runLimit = loop.type == 1 || loop.type == 2 ? loopEnd : sample.length;
+    // The return half of a ping-pong loop, indices loopEnd + 1 up to the next turn, reads the data mirrored at
+    // 2 x loopEnd; it is run too when those indices fit in 32 bits.
+    const bool runsBack = loop.type == 2 && static_cast<int64_t>(loop.start) + 2 * static_cast<int64_t>(loop.length) <
+                                                static_cast<int64_t>(INT32_MAX) / 2;
+    int32_t k = 0;
+    int32_t oneByOne = 0;
+    while (k < frames) {
+        if (oneByOne == 0) {
+            const bool back = runsBack && pos >= static_cast<double>(loopEnd) + 1.0;
+            const int32_t limit = back ? loop.start + 2 * loop.length : runLimit;
+            const StraightRun run = FindStraightRun(pos, step, limit, frames - k);
+            if (run.frames == 0) {
+                oneByOne = run.retry;
+                continue;
             }
-            int32_t n = i + 1;
-            if (n - loopStart >= loopLength)
-                n = loopStart + (n - loopStart) % loopLength;
-            int32_t s0 = data[r];
-            int32_t s1 = n < length ? data[n] : s0;
-            PutFrame<Audible>(out, s0, s1, frac, amp, g);
+            if constexpr (Audible)
+                RenderStraightRun(sample.data, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp, g, out);
+            else
+                std::memset(out, 0, 4 * static_cast<size_t>(run.frames));
+            pos = static_cast<float>(pos + run.frames * run.advance);
+            k += run.frames;
+            out += 2 * run.frames;
+            oneByOne = 1; // the frame that ended the run
+            continue;
         }
-    } else if (loopType == 2) {
-        const int32_t period = 2 * loopLength;
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            float frac = pos - static_cast<float>(i);
-            int32_t r = i;
-            int32_t d = i - loopStart;
-            if (d > 0) {
-                int32_t u = d < period ? d : d % period;
-                r = u < loopLength ? loopStart + u : loopStart + period - u;
-                if (u != d)
-                    pos = static_cast<float>(static_cast<double>(loopStart + u) + frac + step);
-                else
-                    pos = pos + step;
-            } else {
-                pos = pos + step;
-            }
-            int32_t n = i + 1;
-            if (n > loopStart) {
-                int32_t u = n - loopStart < period ? n - loopStart : (n - loopStart) % period;
-                n = u < loopLength ? loopStart + u : loopStart + period - u;
-            }
-            // The turn reads index loopStart + loopLength, one past the data when the loop ends with it:
-            // the last frame stands in for it.
-            if (r >= length)
-                r = length - 1;
-            int32_t s0 = data[r];
-            int32_t s1 = n < length ? data[n] : s0;
-            PutFrame<Audible>(out, s0, s1, frac, amp, g);
+        --oneByOne;
+        if (!OneFrame<Audible>(sample, loop, pos, step, amp, g, out, frames - k)) {
+            channel.period = 0; // with period 0 the channel stays silent from now on
+            break;
         }
-    } else {
-        for (int32_t k = 0; k < frames; ++k, out += 2) {
-            int32_t i = static_cast<int32_t>(pos);
-            if (i >= length) {
-                // The sample has ended: silent for the rest of this tick and, with period 0, from now on.
-                channel.period = 0;
-                std::memset(out, 0, 4 * static_cast<size_t>(frames - k));
-                break;
-            }
-            float frac = pos - static_cast<float>(i);
-            pos = pos + step;
-            int32_t s0 = data[i];
-            int32_t s1 = i + 1 < length ? data[i + 1] : s0;
-            PutFrame<Audible>(out, s0, s1, frac, amp, g);
-        }
+        ++k;
+        out += 2;
     }
     return pos;
 }

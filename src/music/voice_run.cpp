@@ -1,0 +1,216 @@
+// Straight runs of a voice: finding how far the positions stay evenly spaced, and rendering those frames side by
+// side. Every path computes each frame with the same double operations in the same order as the frame-by-frame
+// renderers, so all of them give the same bits.
+#include "music/voice_run.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define QUIMBLES_X86_DISPATCH 1
+#else
+#define QUIMBLES_X86_DISPATCH 0
+#endif
+
+int VoiceRunPath = 2;
+
+namespace {
+
+// Fewer frames than this are not worth the set-up of a run.
+constexpr int32_t MinRunFrames = 8;
+// How long to go frame by frame when the position cannot start a run at all (past the run's limit, in a stretch
+// whose spacing alternates, or not a positive normal float).
+constexpr int32_t RetryFrames = 16;
+
+double PowerOfTwo(int32_t n) {
+    const uint64_t bits = static_cast<uint64_t>(n + 1023) << 52;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// The 16-bit left and right halves of a frame, in memory order.
+void PutPair(int16_t* out, int32_t v, int32_t left) {
+    out[0] = static_cast<int16_t>(left);
+    out[1] = static_cast<int16_t>(v - left);
+}
+
+// A backward run reads the data mirrored at `mirror`: frame i interpolates from data[mirror - i] towards
+// data[mirror - i - 1]. A forward run has mirror 0 and reads data[i] and data[i + 1].
+void RunPlain(const int16_t* data, int32_t mirror, double p, double d, int32_t frames, double amp, double pan,
+              int16_t* out) {
+    for (int32_t k = 0; k < frames; ++k, out += 2) {
+        const double x = p + k * d;
+        const int32_t i = static_cast<int32_t>(x);
+        const double frac = x - i;
+        const int32_t s0 = mirror ? data[mirror - i] : data[i];
+        const int32_t s1 = mirror ? data[mirror - i - 1] : data[i + 1];
+        const int32_t v = static_cast<int32_t>((s0 + frac * (s1 - s0)) * amp);
+        PutPair(out, v, static_cast<int32_t>(v * pan));
+    }
+}
+
+#if defined(__SSE2__)
+// Two frames per vector. The positions p + k x d are formed by adding 2d, which is exact: every sum is a multiple
+// of the float spacing below the next power of two.
+template <bool Backward>
+void RunSse2(const int16_t* data, int32_t mirror, double p, double d, int32_t frames, double amp, double pan,
+             int16_t* out) {
+    // Backward, the 32-bit load at mirror - i - 1 holds the two samples the other way round.
+    const __m128i base = _mm_set1_epi32(mirror - 1);
+    const __m128d vamp = _mm_set1_pd(amp);
+    const __m128d vpan = _mm_set1_pd(pan);
+    const __m128d twoSteps = _mm_set1_pd(2 * d);
+    const __m128i lowHalf = _mm_set1_epi32(0xFFFF);
+    __m128d x = _mm_set_pd(p + d, p);
+    int32_t k = 0;
+    for (; k + 2 <= frames; k += 2) {
+        const __m128i i = _mm_cvttpd_epi32(x);
+        const __m128d frac = _mm_sub_pd(x, _mm_cvtepi32_pd(i));
+        const __m128i at = Backward ? _mm_sub_epi32(base, i) : i;
+        int32_t w0, w1; // both samples of a frame in one 32-bit load
+        std::memcpy(&w0, data + _mm_cvtsi128_si32(at), 4);
+        std::memcpy(&w1, data + _mm_cvtsi128_si32(_mm_srli_si128(at, 4)), 4);
+        const __m128i w = _mm_set_epi32(0, 0, w1, w0);
+        const __m128i low = _mm_srai_epi32(_mm_slli_epi32(w, 16), 16);
+        const __m128i high = _mm_srai_epi32(w, 16);
+        const __m128i s0 = Backward ? high : low;
+        const __m128i s1 = Backward ? low : high;
+        const __m128d diff = _mm_cvtepi32_pd(_mm_sub_epi32(s1, s0));
+        const __m128d s = _mm_add_pd(_mm_cvtepi32_pd(s0), _mm_mul_pd(frac, diff));
+        const __m128i v = _mm_cvttpd_epi32(_mm_mul_pd(s, vamp));
+        const __m128i left = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(v), vpan));
+        const __m128i right = _mm_sub_epi32(v, left);
+        const __m128i pairs = _mm_or_si128(_mm_and_si128(left, lowHalf), _mm_slli_epi32(right, 16));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k), pairs);
+        x = _mm_add_pd(x, twoSteps);
+    }
+    RunPlain(data, mirror, p + k * d, d, frames - k, amp, pan, out + 2 * k);
+}
+#endif
+
+#if QUIMBLES_X86_DISPATCH
+// Four frames per vector, two vectors per pass to keep both multipliers busy.
+template <bool Backward>
+[[gnu::target("avx2")]] inline __m128i FourFrames(const int16_t* data, __m128i base, __m256d x, __m256d vamp,
+                                                  __m256d vpan) {
+    const __m128i at = Backward ? _mm_sub_epi32(base, _mm256_cvttpd_epi32(x)) : _mm256_cvttpd_epi32(x);
+    const __m256d frac = _mm256_sub_pd(x, _mm256_round_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    int32_t w0, w1, w2, w3; // both samples of a frame in one 32-bit load (a gather is slower than four loads)
+    std::memcpy(&w0, data + _mm_cvtsi128_si32(at), 4);
+    std::memcpy(&w1, data + _mm_extract_epi32(at, 1), 4);
+    std::memcpy(&w2, data + _mm_extract_epi32(at, 2), 4);
+    std::memcpy(&w3, data + _mm_extract_epi32(at, 3), 4);
+    const __m128i w = _mm_set_epi32(w3, w2, w1, w0);
+    const __m128i low = _mm_srai_epi32(_mm_slli_epi32(w, 16), 16);
+    const __m128i high = _mm_srai_epi32(w, 16);
+    const __m128i s0 = Backward ? high : low;
+    const __m128i s1 = Backward ? low : high;
+    const __m256d diff = _mm256_cvtepi32_pd(_mm_sub_epi32(s1, s0));
+    const __m256d s = _mm256_add_pd(_mm256_cvtepi32_pd(s0), _mm256_mul_pd(frac, diff));
+    const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(s, vamp));
+    const __m128i left = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
+    const __m128i right = _mm_sub_epi32(v, left);
+    return _mm_or_si128(_mm_and_si128(left, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(right, 16));
+}
+
+template <bool Backward>
+[[gnu::target("avx2")]] void RunAvx2(const int16_t* data, int32_t mirror, double p, double d, int32_t frames,
+                                     double amp, double pan, int16_t* out) {
+    const __m128i base = _mm_set1_epi32(mirror - 1);
+    const __m256d vamp = _mm256_set1_pd(amp);
+    const __m256d vpan = _mm256_set1_pd(pan);
+    const __m256d eightSteps = _mm256_set1_pd(8 * d);
+    __m256d x0 = _mm256_set_pd(p + 3 * d, p + 2 * d, p + d, p);
+    __m256d x1 = _mm256_set_pd(p + 7 * d, p + 6 * d, p + 5 * d, p + 4 * d);
+    int32_t k = 0;
+    for (; k + 8 <= frames; k += 8) {
+        const __m128i first = FourFrames<Backward>(data, base, x0, vamp, vpan);
+        const __m128i second = FourFrames<Backward>(data, base, x1, vamp, vpan);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k + 8), second);
+        x0 = _mm256_add_pd(x0, eightSteps);
+        x1 = _mm256_add_pd(x1, eightSteps);
+    }
+    RunPlain(data, mirror, p + k * d, d, frames - k, amp, pan, out + 2 * k);
+}
+#endif
+
+} // namespace
+
+StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames) {
+    uint32_t bits;
+    std::memcpy(&bits, &pos, sizeof bits);
+    const int32_t exponent = static_cast<int32_t>(bits >> 23); // above 254 for any negative position
+    if (VoiceRunPath < 0)
+        return {0, frames, 0.0};
+    if (frames < MinRunFrames || exponent == 0 || exponent >= 255 || !(step >= 0.0f))
+        return {0, RetryFrames, 0.0};
+    // pos lies in [top / 2, top), where floats are `spacing` apart.
+    const double p = pos;
+    const double top = PowerOfTwo(exponent - 126);
+    const double spacing = PowerOfTwo(exponent - 150);
+    const double last = static_cast<double>(limit) - 1.0; // every position of the run stays below this
+    if (!(p < last))
+        return {0, RetryFrames, 0.0};
+    if (!(step < top - p)) // the next frame already crosses into the next power of two
+        return {0, 1, 0.0};
+    // Each addition rounds step to a whole number of spacings, the same number every time, unless step lies exactly
+    // halfway between two: then the result rounds to even and the spacing alternates.
+    const double ratio = step / spacing;
+    const double whole = std::floor(ratio);
+    if (ratio - whole == 0.5)
+        return {0, RetryFrames, 0.0};
+    const double advance = (ratio - whole > 0.5 ? whole + 1.0 : whole) * spacing;
+
+    // Most runs go to the end of the tick: test that first.
+    const double end = p + static_cast<double>(frames - 1) * advance; // exact: multiples of spacing near top
+    if (step < top - end && end < last)
+        return {frames, 0, advance};
+    // Otherwise the run ends before the frame whose addition would cross `top`, or whose index would reach
+    // limit - 1. The estimate comes from a division; the exact test on the run's last position settles it.
+    int64_t n = frames;
+    if (advance > 0.0) {
+        const double room = (top - step < last ? top - step : last) - p;
+        const double estimate = std::floor(room / advance) + 1.0;
+        if (estimate < static_cast<double>(n))
+            n = estimate > 0.0 ? static_cast<int64_t>(estimate) : 0;
+    }
+    while (n > 0) {
+        const double lastPos = p + static_cast<double>(n - 1) * advance;
+        if (step < top - lastPos && lastPos < last)
+            break;
+        --n;
+    }
+    if (n < MinRunFrames)
+        return {0, static_cast<int32_t>(n) + 1, 0.0};
+    return {static_cast<int32_t>(n), 0, advance};
+}
+
+void RenderStraightRun(const int16_t* data, int32_t mirror, float pos, double advance, int32_t frames, double amp,
+                       double pan, int16_t* out) {
+#if QUIMBLES_X86_DISPATCH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && VoiceRunPath >= 2) {
+        if (mirror)
+            RunAvx2<true>(data, mirror, pos, advance, frames, amp, pan, out);
+        else
+            RunAvx2<false>(data, mirror, pos, advance, frames, amp, pan, out);
+        return;
+    }
+#endif
+#if defined(__SSE2__)
+    if (VoiceRunPath >= 1) {
+        if (mirror)
+            RunSse2<true>(data, mirror, pos, advance, frames, amp, pan, out);
+        else
+            RunSse2<false>(data, mirror, pos, advance, frames, amp, pan, out);
+        return;
+    }
+#endif
+    RunPlain(data, mirror, pos, advance, frames, amp, pan, out);
+}

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+
+// Straight runs of a voice. A voice's position is a float that grows by a float step every frame, so each frame
+// waits for the one before it. But while the position stays between two powers of two, every one of those
+// additions rounds to the same multiple of the float spacing there: the positions are evenly spaced, pos + k x d
+// exactly, and the frames of such a stretch can be computed side by side with the same bits as one by one.
+
+struct StraightRun {
+    int32_t frames; // frames from the current position that can go side by side; 0 when there are none
+    int32_t retry;  // when frames is 0: frames to render one by one before asking again
+    double advance; // what every frame of the run adds to the position, exactly
+};
+
+// The run from `pos` onwards, at most `frames` long, in which every index i = trunc(position) keeps i + 1 below
+// `limit` (so that i and i + 1 both lie inside the data, with no loop turn) and the positions are evenly spaced.
+StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames);
+
+// Renders `frames` frames of linear interpolation from `pos`, the position growing by `advance` each frame:
+// v = trunc((s0 + frac x (s1 - s0)) x amp), left = trunc(v x pan), right = v - left, each kept to 16 bits. With
+// `mirror` 0 the frame at index i goes from s0 = data[i] to s1 = data[i + 1]; otherwise the data is read backwards
+// from there, s0 = data[mirror - i] and s1 = data[mirror - i - 1] (the return half of a ping-pong loop).
+void RenderStraightRun(const int16_t* data, int32_t mirror, float pos, double advance, int32_t frames, double amp,
+                       double pan, int16_t* out);
+
+// Which code renders the runs: 0 plain C++, 1 SSE2, 2 AVX2 where the processor has it; -1 renders every frame
+// one by one, with no runs at all. Tests compare them.
+extern int VoiceRunPath;
