@@ -3,7 +3,6 @@
 // renderers, so all of them give the same bits.
 #include "music/voice_run.h"
 
-#include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -160,12 +159,14 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
     if (!(step < top - p)) // the next frame already crosses into the next power of two
         return {0, 1, 0.0};
     // Each addition rounds step to a whole number of spacings, the same number every time, unless step lies exactly
-    // halfway between two: then the result rounds to even and the spacing alternates.
-    const double ratio = step / spacing;
-    const double whole = std::floor(ratio);
-    if (ratio - whole == 0.5)
+    // halfway between two: then the result rounds to even and the spacing alternates. As step < top - p <= top / 2,
+    // the number of spacings is below 2^23 and converts to an integer exactly.
+    const double ratio = step * PowerOfTwo(150 - exponent);
+    const int32_t whole = static_cast<int32_t>(ratio);
+    const double rest = ratio - whole;
+    if (rest == 0.5)
         return {0, RetryFrames, 0.0};
-    const double advance = (ratio - whole > 0.5 ? whole + 1.0 : whole) * spacing;
+    const double advance = (rest > 0.5 ? whole + 1 : whole) * spacing;
 
     // Most runs go to the end of the tick: test that first.
     const double end = p + static_cast<double>(frames - 1) * advance; // exact: multiples of spacing near top
@@ -175,10 +176,10 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
     // limit - 1. The estimate comes from a division; the exact test on the run's last position settles it.
     int64_t n = frames;
     if (advance > 0.0) {
-        const double room = (top - step < last ? top - step : last) - p;
-        const double estimate = std::floor(room / advance) + 1.0;
-        if (estimate < static_cast<double>(n))
-            n = estimate > 0.0 ? static_cast<int64_t>(estimate) : 0;
+        const double room = (top - step < last ? top - step : last) - p; // above 0 after the tests above
+        const double estimate = room / advance;
+        if (estimate < static_cast<double>(n - 1))
+            n = static_cast<int64_t>(estimate) + 1;
     }
     while (n > 0) {
         const double lastPos = p + static_cast<double>(n - 1) * advance;
