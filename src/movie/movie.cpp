@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "show/effects.h"
 
 uint8_t* MovieBuffer = nullptr;
@@ -143,6 +147,68 @@ static inline uint32_t Mix(uint32_t a, uint32_t b, const int32_t* row) {
     return b >= a ? a + uint32_t(row[b - a]) : a - uint32_t(row[a - b]);
 }
 
+#if defined(__SSE2__)
+// Mix of eight 16-bit lanes a and b by fraction f (0..255) in each lane, as the table gives it: |b - a| x f stays
+// below 65536, so the low half of the product shifted right is the table's (f x d) >> 8; the sign comes back after.
+static inline __m128i MixLanes(__m128i a, __m128i b, __m128i f) {
+    const __m128i d = _mm_sub_epi16(b, a);
+    const __m128i sign = _mm_srai_epi16(d, 15);
+    const __m128i size = _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
+    const __m128i step = _mm_srli_epi16(_mm_mullo_epi16(size, f), 8);
+    return _mm_add_epi16(a, _mm_sub_epi16(_mm_xor_si128(step, sign), sign));
+}
+#endif
+
+// out[x] = Mix(top[x], bottom[x]) by `fraction` for the `bytes` bytes of a row.
+static void MixRows(const uint8_t* top, const uint8_t* bottom, uint8_t* out, size_t bytes, int32_t fraction) {
+    size_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i f = _mm_set1_epi16(int16_t(fraction));
+    for (; x + 8 <= bytes; x += 8) {
+        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + x)), zero);
+        const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + x)), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(MixLanes(a, b, f), zero));
+    }
+#endif
+    const int32_t* row = LerpTable + fraction * 256;
+    for (; x < bytes; x++) {
+        out[x] = uint8_t(Mix(top[x], bottom[x], row));
+    }
+}
+
+// One output row from the vertically mixed source row: each pixel mixes source columns index and index + 1 by
+// its fraction, and the channels land as 0x00RRGGBB.
+static void MixColumns(const uint8_t* mixed, const StretchAxis* columns, uint32_t* out) {
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i noAlpha = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+    for (; j + 2 <= 640; j += 2) {
+        // Pixels index and index + 1 of two output columns: lefts in the low half, rights in the high half.
+        const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mixed + size_t(columns->index[j]) * 4));
+        const __m128i second =
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mixed + size_t(columns->index[j + 1]) * 4));
+        const __m128i pairs = _mm_unpacklo_epi32(first, second);
+        const int16_t f0 = int16_t(columns->fraction[j]), f1 = int16_t(columns->fraction[j + 1]);
+        const __m128i f = _mm_set_epi16(f1, f1, f1, f1, f0, f0, f0, f0);
+        __m128i rgba = MixLanes(_mm_unpacklo_epi8(pairs, zero), _mm_unpackhi_epi8(pairs, zero), f);
+        // R G B A to B G R and a zero top byte.
+        rgba = _mm_shufflehi_epi16(_mm_shufflelo_epi16(rgba, _MM_SHUFFLE(3, 0, 1, 2)), _MM_SHUFFLE(3, 0, 1, 2));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(_mm_and_si128(rgba, noAlpha), zero));
+    }
+#endif
+    for (; j < 640; j++) {
+        const uint8_t* left = mixed + size_t(columns->index[j]) * 4;
+        const int32_t* horizontal = LerpTable + columns->fraction[j] * 256;
+        uint32_t word = 0;
+        for (int c = 0; c < 3; c++) {
+            word = (word << 8) | Mix(left[c], left[4 + c], horizontal);
+        }
+        out[j] = word;
+    }
+}
+
 static void ExpandGrey(Image* image) {
     const size_t count = size_t(image->width) * size_t(image->height);
     uint8_t* rgba = static_cast<uint8_t*>(std::malloc(count * 4));
@@ -214,24 +280,19 @@ bool DrawMovieFrame(int32_t i) {
     }
     const uint8_t* pixels = frame.pixels;
     const size_t stride = size_t(w) * 4;
+    // The vertical mixes of a row pair, once per source column; each output pixel then mixes two of them.
+    uint8_t* mixed = static_cast<uint8_t*>(std::malloc(stride + 16));
+    if (!mixed) {
+        SetShowError("out of memory for a movie row");
+        std::free(frame.pixels);
+        return false;
+    }
     for (int r = 40; r <= 440; r++) {
         const uint8_t* top = pixels + size_t(rows.index[r]) * stride;
-        const uint8_t* bottom = top + stride;
-        const int32_t* vertical = LerpTable + rows.fraction[r] * 256;
-        uint32_t* out = FrameBuffer + r * 640;
-        for (int j = 0; j < 640; j++) {
-            const size_t x = size_t(columns.index[j]) * 4;
-            const int32_t* horizontal = LerpTable + columns.fraction[j] * 256;
-            uint32_t word = 0;
-            for (int c = 0; c < 3; c++) {
-                // Vertical mixes first, then the horizontal one.
-                const uint32_t left = Mix(top[x + c], bottom[x + c], vertical);
-                const uint32_t right = Mix(top[x + 4 + c], bottom[x + 4 + c], vertical);
-                word = (word << 8) | Mix(left, right, horizontal);
-            }
-            out[j] = word;
-        }
+        MixRows(top, top + stride, mixed, stride, rows.fraction[r]);
+        MixColumns(mixed, &columns, FrameBuffer + r * 640);
     }
+    std::free(mixed);
     std::free(frame.pixels);
     return true;
 }
