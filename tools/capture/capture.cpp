@@ -1,7 +1,5 @@
 // quimbles-capture: the show on the virtual platform, written out frame for frame as a video with its sound,
 // a WAV of what a listener hears, and a log of every frame's CRC-32.
-#include <zlib.h>
-
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include "music/music.h"
 #include "show/effects.h"
 #include "show/script.h"
+#include "frame_crc.h"
 
 namespace fs = std::filesystem;
 
@@ -64,8 +63,16 @@ void WriteWavFrames(WavWriter* wav, const int16_t* samples, uint32_t frames) {
     if (!wav->file) {
         return;
     }
+    // Little-endian bytes, written a block at a time.
+    uint8_t bytes[4096];
+    size_t used = 0;
     for (uint32_t i = 0; i < 2 * frames; i++) {
-        PutLe(wav->file, uint16_t(samples[i]), 2);
+        bytes[used++] = uint8_t(uint16_t(samples[i]) & 0xFF);
+        bytes[used++] = uint8_t(uint16_t(samples[i]) >> 8);
+        if (used == sizeof bytes || i + 1 == 2 * frames) {
+            std::fwrite(bytes, 1, used, wav->file);
+            used = 0;
+        }
     }
     wav->frames += frames;
 }
@@ -135,7 +142,7 @@ void OnShowFrame(const uint32_t* frame) {
     if (capture.frameLog) {
         // The CRC covers the 1,228,800 bytes of the words in little-endian order, which is memory order here.
         static_assert(std::endian::native == std::endian::little, "the frame log needs little-endian words");
-        const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(frame), 640 * 480 * 4);
+        const uint32_t crc = FrameCrc(0, frame, 640 * 480 * 4);
         std::fprintf(capture.frameLog, "%llu %08lx\n", (unsigned long long)capture.shown, (unsigned long)crc);
     }
     capture.shown++;
