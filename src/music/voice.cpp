@@ -159,10 +159,11 @@ template <bool Audible>
 float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, float amp,
                float g) {
     const PlayedLoop loop = LoopOf(sample);
-    // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or below the sample's end. Only
-    // a loop that plays lies inside the data; the fields of one that doesn't may hold anything.
-    const int32_t loopEnd = loop.type == 1 || loop.type == 2 ? loop.start + loop.length : sample.length;
-    const int32_t runLimit = loopEnd;
+    // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or, without a loop, below the
+    // sample's end. Only a loop that plays lies inside the data; the fields of one that doesn't may hold anything.
+    const bool looped = loop.type == 1 || loop.type == 2;
+    const int32_t runLimit = looped ? loop.start + loop.length : sample.length;
+    const int32_t loopEnd = runLimit;
     // The return half of a ping-pong loop, indices loopEnd + 1 up to the next turn, reads the data mirrored at
     // 2 x loopEnd; it is run too when those indices fit in 32 bits.
     const bool runsBack = loop.type == 2 && static_cast<int64_t>(loop.start) + 2 * static_cast<int64_t>(loop.length) <
