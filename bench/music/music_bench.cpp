@@ -3,6 +3,7 @@
 // of the 32-channel corpus modules.
 #include "audio/mixer.h"
 #include "music/music.h"
+#include "corpus_modules.h"
 
 #include <benchmark/benchmark.h>
 #include <libopenmpt/libopenmpt.h>
@@ -19,23 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<fs::path> CorpusModules() {
-    std::vector<fs::path> files;
-    for (const char* folder : {"xm", "mod"}) {
-        fs::path dir = fs::path(QUIMBLES_CORPUS_DIR) / folder;
-        if (!fs::is_directory(dir))
-            continue;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            std::string ext = entry.path().extension().string();
-            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-            if (ext == ".xm" || ext == ".mod")
-                files.push_back(entry.path());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 void SetFrameRate(benchmark::State& state) {
     state.counters["frames/s"] =
@@ -125,7 +109,7 @@ void Chunk32(benchmark::State& state, fs::path path) {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    for (const fs::path& path : CorpusModules()) {
+    for (const fs::path path : CorpusModules({"xm", "mod"})) {
         std::string name = path.filename().string();
         benchmark::RegisterBenchmark(("Quimbles/" + name).c_str(), Quimbles, path)->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Libxmp/" + name).c_str(), Libxmp, path)->Unit(benchmark::kMicrosecond);

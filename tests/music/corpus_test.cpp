@@ -3,6 +3,7 @@
 #include "music/music.h"
 #include "music/voice_run.h"
 #include "audio/mixer.h"
+#include "corpus_modules.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> CorpusModules() {
-    std::vector<std::string> files;
-    for (const char* folder : {"xm", "mod"}) {
-        fs::path dir = fs::path(QUIMBLES_CORPUS_DIR) / folder;
-        if (!fs::is_directory(dir))
-            continue;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            std::string ext = entry.path().extension().string();
-            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-            if (ext == ".xm" || ext == ".mod")
-                files.push_back(entry.path().string());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 class Corpus : public ::testing::TestWithParam<std::string> {
 protected:
@@ -95,7 +79,7 @@ TEST_P(Corpus, RunsGiveTheBitsOfFrameByFrame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modules, Corpus, ::testing::ValuesIn(CorpusModules()),
+INSTANTIATE_TEST_SUITE_P(Modules, Corpus, ::testing::ValuesIn(CorpusModules({"xm", "mod"})),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = fs::path(info.param).filename().string();
                              for (char& c : name)

@@ -9,25 +9,12 @@
 
 #include "audio/mixer.h"
 #include "music/music.h"
+#include "corpus_modules.h"
 
 namespace {
 
-std::vector<std::string> CorpusMods() {
-    std::vector<std::string> paths;
-    std::filesystem::path dir = std::filesystem::path(QUIMBLES_CORPUS_DIR) / "mod";
-    if (std::filesystem::is_directory(dir))
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-            std::string ext = entry.path().extension().string();
-            std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-            if (ext == ".mod")
-                paths.push_back(entry.path().string());
-        }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 TEST(ModCorpus, EveryModulePlaysSixtySecondsAudibly) {
-    std::vector<std::string> paths = CorpusMods();
+    std::vector<std::string> paths = CorpusModules({"mod"});
     ASSERT_GE(paths.size(), 10u) << "no MOD corpus under " << QUIMBLES_CORPUS_DIR;
     const int chunks = (60 * 44100 + ChunkFrames - 1) / ChunkFrames;
     for (const std::string& path : paths) {
