@@ -17,9 +17,9 @@
 
 #include "image/inflate.h"
 #include "image/png.h"
+#include "png_writer.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -47,28 +47,6 @@ Bytes MakePicture(int channels) {
                 px[3] = static_cast<uint8_t>(disc ? 255 : 128 + (x % 64));
         }
     return p;
-}
-
-bool WritePng(const fs::path& path, const Bytes& pixels, int channels) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, 640, 480, 8, channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < 480; ++y)
-        png_write_row(png, pixels.data() + size_t(y) * 640 * channels);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
 }
 
 // The joined IDAT data of a PNG file: a zlib stream.
@@ -107,7 +85,8 @@ void Prepare() {
     for (int channels : {3, 4}) {
         std::string name = channels == 3 ? "picture-rgb-640x480" : "picture-rgba-640x480";
         fs::path path = fs::path(BENCH_FILES_DIR) / (name + ".png");
-        WritePng(path, MakePicture(channels), channels);
+        WriteWithLibpng(path.string(), 640, 480, channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
+                        MakePicture(channels), {}, PNG_ALL_FILTERS, PNG_ZBUF_SIZE, false);
         Pictures.push_back(path);
         Streams.push_back({"idat-" + name, IdatStream(ReadFile(path)), size_t(640 * channels + 1) * 480});
     }
