@@ -5,6 +5,10 @@
 // Returns false when the show had to end early (a data file that never became ready, a picture it cannot use);
 // the reason has been written to stderr.
 bool RunDemoScript();
+// The whole program around the script where the platform needs nothing more: takes the display, opens the sound
+// device, runs the script, stops the music and gives both back. 0 when the show ran to its end with its sound,
+// 1 when a set-up step, the script or the sound failed (each says why on stderr).
+int RunShow();
 
 // The data files in the order the show uses them, each with the exact size it must have before it is read.
 struct Asset {

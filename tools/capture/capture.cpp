@@ -11,10 +11,7 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
-#include "app/display.h"
 #include "app/virtual_platform.h"
-#include "audio/stream.h"
-#include "music/music.h"
 #include "show/effects.h"
 #include "show/script.h"
 #include "frame_crc.h"
@@ -300,21 +297,7 @@ int main(int argc, char** argv) {
     SetVirtualAudioCallback(OnAudio, nullptr);
     ShowFrameObserver = OnShowFrame;
 
-    int status = 0;
-    if (!InitDisplay()) {
-        status = 1;
-    } else if (OpenSound() != 1) {
-        ShutdownDisplay();
-        status = 1;
-    } else {
-        BuildPeriodTables();
-        const bool shown = RunDemoScript();
-        StopMusic();
-        const bool soundFailed = StreamFault() != nullptr;
-        CloseSound();
-        ShutdownDisplay();
-        status = shown && !soundFailed ? 0 : 1;
-    }
+    int status = RunShow();
     DrawProgress(status == 0);
     fs::current_path(saved);
     ShowFrameObserver = nullptr;
