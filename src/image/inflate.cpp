@@ -88,16 +88,9 @@ inline bool Overrun(const BitReader& r) {
     return r.next > r.length && (r.next - r.length) * 8 > r.count;
 }
 
-// Refill for the symbol loop: one 8-byte load away from the end, the careful path and the overrun check near it.
+// Refill for the symbol loop: false once a bit beyond the input has been used. Away from the end the fast refill
+// leaves next at or below length, so the check costs one comparison.
 inline bool RefillChecked(BitReader& r) {
-    if (r.next + 8 <= r.length) {
-        uint64_t word;
-        std::memcpy(&word, r.data + r.next, 8);
-        r.bits |= word << r.count;
-        r.next += (63 - r.count) >> 3;
-        r.count |= 56;
-        return true;
-    }
     Refill(r);
     return !Overrun(r);
 }
