@@ -23,15 +23,16 @@ if(QUIMBLES_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# add_subdirectory() for every child folder of DIR that has a CMakeLists.txt, in name order.
-function(quimbles_add_subdirectories dir)
-    file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
-    list(SORT children)
-    foreach(child IN LISTS children)
-        if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
-            add_subdirectory(${child})
-        endif()
-    endforeach()
+# The player's output is fixed to the bit: every multiply and add rounded on its own, no x87 in 32-bit builds
+# (so that both targets round float and double alike), and the per-frame loops unrolled and vectorized.
+function(quimbles_exact_float target)
+    target_compile_options(${target} PRIVATE -ffp-contract=off)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -O3)
+    endif()
 endfunction()
 
 # quimbles_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "app/display.h"
+#include "app/exit_signals.h"
 #include "app/system.h"
 #include "audio/mixer.h"
 #include "audio/stream.h"
@@ -54,7 +55,16 @@ double ReadFrameClock() {
     return result;
 }
 
+// A request to end the program (a signal) ends the show at the next frame: the remaining frames are skipped
+// and the script leaves at the next scene, through the same tear-down as a show that ran to its end.
+static bool Ending() {
+    return ExitSignal() != 0;
+}
+
 static void TextFrame(int32_t level, int32_t x, int32_t y, int32_t intensity) {
+    if (Ending()) {
+        return;
+    }
     ClearFrame();
     FadePicture(level);
     DrawTextStrip(x, y, intensity);
@@ -62,6 +72,9 @@ static void TextFrame(int32_t level, int32_t x, int32_t y, int32_t intensity) {
 }
 
 static void LogoFrame(int32_t level) {
+    if (Ending()) {
+        return;
+    }
     ClearFrame();
     FadePicture(level);
     ShowFrame();
@@ -81,7 +94,7 @@ void PlayMovie() {
     // again for as long as the count says.
     const int32_t frames = MovieRecordCount < MovieFrameCount ? MovieRecordCount : MovieFrameCount;
     for (int pass = 0; pass < 2; pass++) {
-        for (int32_t i = 0; i < frames; i++) {
+        for (int32_t i = 0; i < frames && !Ending(); i++) {
             ClearFrame();
             DrawMovieFrame(i);
             ShowFrame();
@@ -101,7 +114,11 @@ static bool musicStarted = false;
 
 // Ends the show early: releases what is held, stops the music, says why.
 static bool Abandon() {
-    std::fprintf(stderr, "quimbles: the show ends early: %s\n", ShowError());
+    if (Ending()) {
+        std::fprintf(stderr, "quimbles: ending on signal %d\n", ExitSignal());
+    } else {
+        std::fprintf(stderr, "quimbles: the show ends early: %s\n", ShowError());
+    }
     FreeMovie();
     FreePicture();
     FreeTextStrip();
@@ -114,7 +131,7 @@ static bool Abandon() {
 }
 
 static bool Load(AssetIndex asset) {
-    return LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
+    return !Ending() && LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
 }
 
 bool RunDemoScript() {
@@ -127,7 +144,7 @@ bool RunDemoScript() {
     ShowFrame();
 
     // The module is read only once it has its full size, so the wait comes before the load.
-    if (!WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
+    if (Ending() || !WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
         return Abandon();
     }
     const int index = LoadModule(AssetTable[Music].path);
@@ -196,7 +213,7 @@ bool RunDemoScript() {
     // The movies play in silence.
     SetFadeMode(3);
     for (AssetIndex movie : {Movie1, Movie2, Movie3}) {
-        if (!LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
+        if (Ending() || !LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
             return Abandon();
         }
         PlayMovie();
@@ -215,6 +232,9 @@ bool RunDemoScript() {
         LogoFrame(n);
     }
 
+    if (Ending()) {
+        return Abandon();
+    }
     FreePicture();
     FreeTextStrip();
     StopMusic();

@@ -7,7 +7,8 @@
 bool RunDemoScript();
 // The whole program around the script where the platform needs nothing more: takes the display, opens the sound
 // device, runs the script, stops the music and gives both back. 0 when the show ran to its end with its sound,
-// 1 when a set-up step, the script or the sound failed (each says why on stderr).
+// 1 when a set-up step, the script or the sound failed (each says why on stderr), 128 + the signal number when
+// a request to end the program cut the show short.
 int RunShow();
 
 // The data files in the order the show uses them, each with the exact size it must have before it is read.
