@@ -4,7 +4,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 #include "app/system.h"
 #include "app/thread_priority.h"
 

@@ -6,7 +6,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 
 // <mmsystem.h> brings WAVEFORMATEX, which <dsound.h> needs but WIN32_LEAN_AND_MEAN leaves out.
 #include <mmsystem.h>

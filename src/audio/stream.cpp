@@ -3,6 +3,7 @@
 // to each other through chunkReady and renderRequest, each stored only after the work it announces is done.
 
 #include "audio/stream.h"
+#include "audio/stream_threads.h"
 
 #include "app/system.h"
 #include "audio/mixer.h"

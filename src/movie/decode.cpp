@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "show/effects.h"
+#include "show/file_wait.h"
 
 namespace {
 

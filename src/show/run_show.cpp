@@ -5,6 +5,7 @@
 
 #include "app/display.h"
 #include "app/exit_signals.h"
+#include "audio/sound_device.h"
 #include "audio/stream.h"
 #include "music/music.h"
 
