@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/bytes.h"
+#include "app/files.h"
 #include "image/inflate.h"
 
 namespace {
@@ -16,7 +18,7 @@ namespace {
 // Working buffers stay well inside 32-bit arithmetic and inside what a fuzzer's memory limit allows.
 constexpr uint64_t MaxBufferBytes = uint64_t(1) << 28;
 constexpr uint32_t MaxRows = 5551;
-constexpr long MaxFileBytes = 1L << 30;
+constexpr size_t MaxFileBytes = size_t(1) << 30;
 
 char ErrorLine[512];
 uint32_t CrcTable[8][256];
@@ -26,10 +28,6 @@ bool Refuse(Image* image, const char* name, const char* why) {
     std::snprintf(ErrorLine, sizeof ErrorLine, "%s: %s", name, why);
     *image = Image{};
     return false;
-}
-
-uint32_t ReadBig32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | p[2] << 8 | p[3];
 }
 
 void MakeCrcTables() {
@@ -198,8 +196,8 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
     if (fileLength < 33)
         return Refuse(image, name, "file ends inside the header chunk");
     const uint8_t* header = file + 16;
-    uint32_t width = ReadBig32(header);
-    uint32_t height = ReadBig32(header + 4);
+    uint32_t width = ReadBe32(header);
+    uint32_t height = ReadBe32(header + 4);
     uint8_t depth = header[8], colourType = header[9], interlace = header[12];
     char why[128];
     if (depth != 8) {
@@ -232,14 +230,14 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
     uint8_t* joined = nullptr;
     size_t joinedCapacity = 0;
     // A bad IHDR CRC leaves the picture all zero samples: no other chunk is read.
-    if (ChunkCrc(file + 12, header, 13) == ReadBig32(file + 29)) {
+    if (ChunkCrc(file + 12, header, 13) == ReadBe32(file + 29)) {
         size_t pos = 33;
         while (pos < fileLength) {
             if (fileLength - pos < 12) {
                 std::free(joined);
                 return Refuse(image, name, "file ends inside a chunk");
             }
-            uint32_t length = ReadBig32(file + pos);
+            uint32_t length = ReadBe32(file + pos);
             const uint8_t* type = file + pos + 4;
             const uint8_t* data = file + pos + 8;
             if (length > fileLength - pos - 12) {
@@ -253,7 +251,7 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
                 std::memcpy(palette, data, length < 768 ? length : 768);
             } else if (IsType(type, "IDAT")) {
                 // A damaged IDAT is dropped; the others still count.
-                if (ChunkCrc(type, data, length) != ReadBig32(data + length))
+                if (ChunkCrc(type, data, length) != ReadBe32(data + length))
                     continue;
                 if (!stream) {
                     stream = data;
@@ -338,27 +336,11 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
 
 bool LoadPng(const char* path, Image* image, int alphaMode) {
     *image = Image{};
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f)
-        return Refuse(image, path, "cannot open the file");
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0)
-        size = std::ftell(f);
-    if (size < 0 || size > MaxFileBytes || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
-        return Refuse(image, path, "cannot read the file or it is too large");
-    }
-    uint8_t* file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-    if (!file) {
-        std::fclose(f);
-        return Refuse(image, path, "out of memory");
-    }
-    size_t got = std::fread(file, 1, size, f);
-    std::fclose(f);
-    if (got != static_cast<size_t>(size)) {
-        std::free(file);
-        return Refuse(image, path, "cannot read the file");
-    }
+    uint8_t* file = nullptr;
+    size_t got = 0;
+    const ReadFileResult read = ReadWholeFile(path, MaxFileBytes, &file, &got);
+    if (read != ReadFileOk)
+        return Refuse(image, path, ReadFileReason(read));
     bool ok = LoadPngFromMemory(file, got, path, image, alphaMode);
     std::free(file);
     return ok;

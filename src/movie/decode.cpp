@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/bytes.h"
 #include "show/file_wait.h"
 
 namespace {
@@ -68,13 +69,6 @@ void KeepError(const char* message, void*) {
 
 void Ignore(const char*, void*) {}
 
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint32_t Be16(const uint8_t* p) {
-    return (uint32_t(p[0]) << 8) | p[1];
-}
-
 // Limits a movie frame must respect; a damaged size segment can otherwise make the decoder take seconds
 // and gigabytes before it fails.
 constexpr uint32_t maxSide = 4096;
@@ -86,8 +80,8 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
         SetShowError("codestream too short for its size segment");
         return false;
     }
-    const uint32_t lsiz = Be16(code + 4);
-    const uint32_t components = Be16(code + 40);
+    const uint32_t lsiz = ReadBe16(code + 4);
+    const uint32_t components = ReadBe16(code + 40);
     if (components != 1 && components != 3 && components != 4) {
         SetShowError("frame has %u components (1, 3 or 4 can be shown)", components);
         return false;
@@ -96,10 +90,10 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
         SetShowError("size segment of %u bytes does not fit %u components", lsiz, components);
         return false;
     }
-    const uint32_t xsiz = Be32(code + 8), ysiz = Be32(code + 12);
-    const uint32_t xosiz = Be32(code + 16), yosiz = Be32(code + 20);
-    const uint32_t xtsiz = Be32(code + 24), ytsiz = Be32(code + 28);
-    const uint32_t xtosiz = Be32(code + 32), ytosiz = Be32(code + 36);
+    const uint32_t xsiz = ReadBe32(code + 8), ysiz = ReadBe32(code + 12);
+    const uint32_t xosiz = ReadBe32(code + 16), yosiz = ReadBe32(code + 20);
+    const uint32_t xtsiz = ReadBe32(code + 24), ytsiz = ReadBe32(code + 28);
+    const uint32_t xtosiz = ReadBe32(code + 32), ytosiz = ReadBe32(code + 36);
     if (xosiz >= xsiz || yosiz >= ysiz || xsiz - xosiz > maxSide || ysiz - yosiz > maxSide ||
         uint64_t(xsiz - xosiz) * (ysiz - yosiz) > maxPixels) {
         SetShowError("frame size %u..%u x %u..%u is not a sane movie frame", xosiz, xsiz, yosiz, ysiz);
@@ -185,7 +179,7 @@ uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image)
     if (!CheckSizeSegment(code, codeLength)) {
         return 4 + length;
     }
-    const uint32_t components = Be16(code + 40);
+    const uint32_t components = ReadBe16(code + 40);
 
     MemoryStream memory = {code, codeLength, 0};
     opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_TRUE);

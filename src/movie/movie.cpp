@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "app/bytes.h"
+#include "app/files.h"
 #include "show/file_wait.h"
 #include "show/frame_buffer.h"
 
@@ -17,10 +19,6 @@ int32_t MovieSize = 0;
 int32_t MovieFrameCount = 0;
 int32_t MovieRecordCount = 0;
 int32_t LerpTable[65536];
-
-static uint32_t ReadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 static void FillLerpTable() {
     for (int a = 0; a < 256; a++) {
@@ -61,19 +59,15 @@ bool LoadMovie(const char* path, int32_t size) {
     if (!WaitForFileSize(path, size)) {
         return false;
     }
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size_t(size > 0 ? size : 1)));
-    if (!buffer) {
+    uint8_t* buffer = nullptr;
+    size_t got = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &buffer, &got, size_t(size));
+    if (read == ReadFileOutOfMemory) {
         SetShowError("%s: out of memory for %d bytes", path, int(size));
         return false;
     }
-    FILE* file = std::fopen(path, "rb");
-    const size_t got = file ? std::fread(buffer, 1, size_t(size), file) : 0;
-    if (file) {
-        std::fclose(file);
-    }
-    if (got != size_t(size)) {
+    if (read != ReadFileOk) {
         SetShowError("%s: could read only %zu of %d bytes", path, got, int(size));
-        std::free(buffer);
         return false;
     }
     return TakeMovie(buffer, size, path);

@@ -5,6 +5,10 @@
 // made safe here, once, instead of on every tick.
 #include "music/music.h"
 
+#include "app/bytes.h"
+#include "app/files.h"
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,37 +17,6 @@ namespace {
 
 constexpr long HeaderBytes = 1084; // title, 31 sample headers, song length, restart, orders, signature
 constexpr int ModRows = 64;
-
-int ReadWord(const uint8_t* at) {
-    return (at[0] << 8) | at[1];
-}
-
-// The whole file in one malloc'd block; null (with the reason set) when it cannot be read.
-uint8_t* ReadWholeFile(const char* path, long* size) {
-    FILE* file = fopen(path, "rb");
-    if (!file) {
-        SetModuleError("%s: cannot open the file", path);
-        return nullptr;
-    }
-    long length = -1;
-    if (fseek(file, 0, SEEK_END) == 0)
-        length = ftell(file);
-    if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
-        fclose(file);
-        SetModuleError("%s: cannot read the file", path);
-        return nullptr;
-    }
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(length > 0 ? length : 1));
-    if (!bytes || fread(bytes, 1, length, file) != static_cast<size_t>(length)) {
-        free(bytes);
-        fclose(file);
-        SetModuleError("%s: cannot read the file", path);
-        return nullptr;
-    }
-    fclose(file);
-    *size = length;
-    return bytes;
-}
 
 // The first k whose finetune-0 period, halved back to Amiga units, lies within 2 of the cell's period.
 int16_t NoteIndexOf(int period) {
@@ -57,13 +30,13 @@ int16_t NoteIndexOf(int period) {
 
 void ReadSampleHeader(const uint8_t* at, Sample* sample) {
     memcpy(sample->name, at, 22);
-    sample->length = ReadWord(at + 22) * 2;
+    sample->length = int(ReadBe16(at + 22)) * 2;
     // Only the low nibble is a finetune; trackers ignore the rest of the byte, and so do we.
     int finetune = at[24] & 0x0F;
     sample->finetune = finetune < 8 ? finetune : finetune - 16;
     sample->volume = static_cast<int8_t>(at[25]);
-    sample->loopStart = ReadWord(at + 26) * 2;
-    sample->loopLength = ReadWord(at + 28) * 2;
+    sample->loopStart = int(ReadBe16(at + 26)) * 2;
+    sample->loopLength = int(ReadBe16(at + 28)) * 2;
     sample->data = nullptr;
 }
 
@@ -99,10 +72,14 @@ void ConvertCell(const uint8_t* at, NoteCell* cell) {
 } // namespace
 
 bool LoadModFile(const char* path, Module* module) {
-    long size = 0;
-    uint8_t* file = ReadWholeFile(path, &size);
-    if (!file)
+    uint8_t* file = nullptr;
+    size_t length = 0;
+    const ReadFileResult read = ReadWholeFile(path, LONG_MAX, &file, &length);
+    if (read != ReadFileOk) {
+        SetModuleError("%s: %s", path, ReadFileReason(read));
         return false;
+    }
+    const long size = long(length);
     if (size < HeaderBytes) {
         SetModuleError("%s: truncated inside the MOD header (%ld of %ld bytes)", path, size, HeaderBytes);
         free(file);

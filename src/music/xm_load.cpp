@@ -1,6 +1,9 @@
 // XM loader: header, packed patterns, instruments with their sample headers and delta-coded sample data.
 #include "music/music.h"
 
+#include "app/bytes.h"
+#include "app/files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,30 +28,15 @@ uint8_t Byte(XmReader& in) {
 }
 
 uint16_t Word(XmReader& in) {
-    uint16_t value = static_cast<uint16_t>(in.data[in.pos] | in.data[in.pos + 1] << 8);
+    const uint16_t value = static_cast<uint16_t>(ReadLe16(in.data + in.pos));
     in.pos += 2;
     return value;
 }
 
 uint32_t Dword(XmReader& in) {
-    uint32_t value = static_cast<uint32_t>(in.data[in.pos]) | static_cast<uint32_t>(in.data[in.pos + 1]) << 8 |
-                     static_cast<uint32_t>(in.data[in.pos + 2]) << 16 |
-                     static_cast<uint32_t>(in.data[in.pos + 3]) << 24;
+    const uint32_t value = ReadLe32(in.data + in.pos);
     in.pos += 4;
     return value;
-}
-
-bool ReadFile(const char* path, std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    uint8_t block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
-        bytes.insert(bytes.end(), block, block + got);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
 }
 
 constexpr int32_t MaxPatterns = 256; // the order table holds bytes, so no later pattern can ever be played
@@ -291,18 +279,11 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
     return true;
 }
 
-} // namespace
-
-bool LoadXmFile(const char* path, Module* module) {
-    std::vector<uint8_t> bytes;
-    if (!ReadFile(path, bytes)) {
-        SetModuleError("%s: cannot read the file", path);
-        return false;
-    }
-    XmReader in{bytes.data(), bytes.size(), 0};
+// Everything after the file is in memory; the reader checks every field against the end.
+bool ParseXm(XmReader& in, const char* path, Module* module) {
     module->isXm = 1;
     if (!Has(in, 336)) {
-        SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, bytes.size());
+        SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, in.size);
         return false;
     }
     std::memcpy(module->name, in.data + 17, 20);
@@ -351,4 +332,20 @@ bool LoadXmFile(const char* path, Module* module) {
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool LoadXmFile(const char* path, Module* module) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &bytes, &size);
+    if (read != ReadFileOk) {
+        SetModuleError("%s: %s", path, ReadFileReason(read));
+        return false;
+    }
+    XmReader in{bytes, size, 0};
+    const bool loaded = ParseXm(in, path, module);
+    std::free(bytes);
+    return loaded;
 }
