@@ -69,6 +69,119 @@ void ConvertCell(const uint8_t* at, NoteCell* cell) {
         cell->extra = 8;
 }
 
+// Song length, the order table, and how many patterns the song plays and the file stores: those the order
+// table names within the song, and those it names anywhere (trackers save both).
+void ReadOrders(const uint8_t* file, Module* module, int* patternCount, int* storedPatterns) {
+    // The order table holds 128 entries; a song length beyond it, or of 0, would play entries never read.
+    int songLength = file[950];
+    if (songLength < 1)
+        songLength = 1;
+    if (songLength > 128)
+        songLength = 128;
+    module->songLength = songLength;
+    for (int i = 0; i < MaxOrders; ++i)
+        module->orders[i] = i < 128 ? file[952 + i] : 0;
+    *patternCount = 0;
+    *storedPatterns = 0;
+    for (int i = 0; i < 128; ++i) {
+        if (i < songLength && module->orders[i] + 1 > *patternCount)
+            *patternCount = module->orders[i] + 1;
+        if (module->orders[i] + 1 > *storedPatterns)
+            *storedPatterns = module->orders[i] + 1;
+    }
+}
+
+// The patterns the song plays, 64 rows of `channelCount` cells each, from `at` on.
+bool ReadPatterns(const uint8_t* at, const char* path, Module* module, int patternCount, int channelCount) {
+    module->patternCount = patternCount;
+    module->patterns = static_cast<Pattern*>(calloc(patternCount, sizeof(Pattern)));
+    if (!module->patterns) {
+        SetModuleError("%s: out of memory", path);
+        return false;
+    }
+    for (int p = 0; p < patternCount; ++p) {
+        Pattern* pattern = &module->patterns[p];
+        pattern->rowCount = ModRows;
+        for (int ch = 0; ch < channelCount; ++ch) {
+            pattern->channelRows[ch] = static_cast<NoteCell*>(calloc(ModRows, sizeof(NoteCell)));
+            if (!pattern->channelRows[ch]) {
+                SetModuleError("%s: out of memory", path);
+                return false;
+            }
+        }
+        for (int row = 0; row < ModRows; ++row)
+            for (int ch = 0; ch < channelCount; ++ch, at += 4)
+                ConvertCell(at, &pattern->channelRows[ch][row]);
+    }
+    return true;
+}
+
+// The 31 samples' data, one after another from `at` on. Sample data cut short by the end of the file keeps what
+// is there: the sample is shortened to the bytes present (and its loop kept inside them); samples wholly past
+// the end become empty.
+bool ReadSamples(const uint8_t* at, const uint8_t* end, const char* path, Module* module) {
+    for (int n = 1; n <= 31; ++n) {
+        Sample* sample = &module->modSamples[n];
+        const long available = end - at;
+        if (sample->length > available)
+            sample->length = static_cast<int32_t>(available);
+        ClampLoop(sample);
+        if (sample->length == 0)
+            continue;
+        // Ten zeroed frames past the end let the engine read one frame beyond the last.
+        sample->data = static_cast<int16_t*>(calloc(sample->length + 10, sizeof(int16_t)));
+        if (!sample->data) {
+            SetModuleError("%s: out of memory", path);
+            return false;
+        }
+        for (int i = 0; i < sample->length; ++i)
+            sample->data[i] = static_cast<int16_t>(static_cast<int8_t>(at[i]) * 128);
+        at += sample->length;
+    }
+    return true;
+}
+
+bool ParseMod(const uint8_t* file, long size, const char* path, Module* module) {
+    if (size < HeaderBytes) {
+        SetModuleError("%s: truncated inside the MOD header (%ld of %ld bytes)", path, size, HeaderBytes);
+        return false;
+    }
+    // Note indices are looked up in the period table; start-up fills it, but a loader must not depend on that.
+    if (periodTable[8][0] == 0)
+        FillPeriodTable();
+
+    module->isXm = 0;
+    memcpy(module->name, file, 20);
+    for (int n = 1; n <= 31; ++n)
+        ReadSampleHeader(file + 20 + (n - 1) * 30, &module->modSamples[n]);
+    int patternCount = 0, storedPatterns = 0;
+    ReadOrders(file, module, &patternCount, &storedPatterns);
+    const int channelCount = file[1080] == '8' ? 8 : file[1080] == '6' ? 6 : 4;
+
+    const long patternBytes = static_cast<long>(ModRows) * channelCount * 4;
+    if (size < HeaderBytes + patternCount * patternBytes) {
+        SetModuleError("%s: truncated inside the pattern data (%d patterns need %ld bytes, the file has %ld)", path,
+                       patternCount, HeaderBytes + patternCount * patternBytes, size);
+        return false;
+    }
+    if (!ReadPatterns(file + HeaderBytes, path, module, patternCount, channelCount))
+        return false;
+    const uint8_t* at = file + HeaderBytes + patternCount * patternBytes;
+
+    // Patterns the order table names only after the song length are stored too when a tracker saved them; when
+    // the file holds them, their bytes are not sample data: step over them.
+    long sampleBytes = 0;
+    for (int n = 1; n <= 31; ++n)
+        sampleBytes += module->modSamples[n].length;
+    const long extraBytes = (storedPatterns - patternCount) * patternBytes;
+    if (extraBytes > 0 && (at - file) + extraBytes + sampleBytes <= size)
+        at += extraBytes;
+    if (!ReadSamples(at, file + size, path, module))
+        return false;
+    module->channelCount = channelCount;
+    return true;
+}
+
 } // namespace
 
 bool LoadModFile(const char* path, Module* module) {
@@ -79,105 +192,7 @@ bool LoadModFile(const char* path, Module* module) {
         SetModuleError("%s: %s", path, ReadFileReason(read));
         return false;
     }
-    const long size = long(length);
-    if (size < HeaderBytes) {
-        SetModuleError("%s: truncated inside the MOD header (%ld of %ld bytes)", path, size, HeaderBytes);
-        free(file);
-        return false;
-    }
-
-    // Note indices are looked up in the period table; start-up fills it, but a loader must not depend on that.
-    if (periodTable[8][0] == 0)
-        FillPeriodTable();
-
-    module->isXm = 0;
-    memcpy(module->name, file, 20);
-    for (int n = 1; n <= 31; ++n)
-        ReadSampleHeader(file + 20 + (n - 1) * 30, &module->modSamples[n]);
-
-    // The order table holds 128 entries; a song length beyond it, or of 0, would play entries never read.
-    int songLength = file[950];
-    if (songLength < 1)
-        songLength = 1;
-    if (songLength > 128)
-        songLength = 128;
-    module->songLength = songLength;
-    for (int i = 0; i < MaxOrders; ++i)
-        module->orders[i] = i < 128 ? file[952 + i] : 0;
-    int channelCount = file[1080] == '8' ? 8 : file[1080] == '6' ? 6 : 4;
-
-    int patternCount = 0;
-    int storedPatterns = 0; // patterns named anywhere in the order table: those a tracker saved
-    for (int i = 0; i < 128; ++i) {
-        if (i < songLength && module->orders[i] + 1 > patternCount)
-            patternCount = module->orders[i] + 1;
-        if (module->orders[i] + 1 > storedPatterns)
-            storedPatterns = module->orders[i] + 1;
-    }
-    long patternBytes = static_cast<long>(ModRows) * channelCount * 4;
-    if (size < HeaderBytes + patternCount * patternBytes) {
-        SetModuleError("%s: truncated inside the pattern data (%d patterns need %ld bytes, the file has %ld)", path,
-                       patternCount, HeaderBytes + patternCount * patternBytes, size);
-        free(file);
-        return false;
-    }
-
-    module->patternCount = patternCount;
-    module->patterns = static_cast<Pattern*>(calloc(patternCount, sizeof(Pattern)));
-    if (!module->patterns) {
-        SetModuleError("%s: out of memory", path);
-        free(file);
-        return false;
-    }
-    const uint8_t* at = file + HeaderBytes;
-    for (int p = 0; p < patternCount; ++p) {
-        Pattern* pattern = &module->patterns[p];
-        pattern->rowCount = ModRows;
-        for (int ch = 0; ch < channelCount; ++ch) {
-            pattern->channelRows[ch] = static_cast<NoteCell*>(calloc(ModRows, sizeof(NoteCell)));
-            if (!pattern->channelRows[ch]) {
-                SetModuleError("%s: out of memory", path);
-                free(file);
-                return false;
-            }
-        }
-        for (int row = 0; row < ModRows; ++row)
-            for (int ch = 0; ch < channelCount; ++ch, at += 4)
-                ConvertCell(at, &pattern->channelRows[ch][row]);
-    }
-
-    // Trackers save every pattern that the order table names, also those only named after the song length.
-    // When the file holds those too, their bytes are not sample data: step over them.
-    long sampleBytes = 0;
-    for (int n = 1; n <= 31; ++n)
-        sampleBytes += module->modSamples[n].length;
-    long extraBytes = (storedPatterns - patternCount) * patternBytes;
-    if (extraBytes > 0 && (at - file) + extraBytes + sampleBytes <= size)
-        at += extraBytes;
-
-    // Sample data cut short by the end of the file keeps what is there: the sample is shortened to the bytes
-    // present (and its loop kept inside them); samples wholly past the end become empty.
-    for (int n = 1; n <= 31; ++n) {
-        Sample* sample = &module->modSamples[n];
-        long available = size - (at - file);
-        if (sample->length > available)
-            sample->length = static_cast<int32_t>(available);
-        ClampLoop(sample);
-        if (sample->length == 0)
-            continue;
-        // Ten zeroed frames past the end let the engine read one frame beyond the last.
-        sample->data = static_cast<int16_t*>(calloc(sample->length + 10, sizeof(int16_t)));
-        if (!sample->data) {
-            SetModuleError("%s: out of memory", path);
-            free(file);
-            return false;
-        }
-        for (int i = 0; i < sample->length; ++i)
-            sample->data[i] = static_cast<int16_t>(static_cast<int8_t>(at[i]) * 128);
-        at += sample->length;
-    }
-
-    module->channelCount = channelCount;
+    const bool loaded = ParseMod(file, long(length), path, module);
     free(file);
-    return true;
+    return loaded;
 }
