@@ -162,7 +162,3 @@ uint64_t CountUnderruns() {
 uint64_t CountFramesPlayed() {
     return framesSeen.load(std::memory_order_relaxed);
 }
-
-uint64_t CountDeviceCallbacks() {
-    return callbacks.load(std::memory_order_acquire);
-}

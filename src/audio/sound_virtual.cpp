@@ -217,7 +217,3 @@ void ResetVirtualSound() {
 uint64_t CountFramesPlayed() {
     return framesBefore + ring.framesPlayed;
 }
-
-uint64_t CountDeviceCallbacks() {
-    return advances;
-}

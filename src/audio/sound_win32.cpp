@@ -232,9 +232,3 @@ uint64_t CountFramesPlayed() {
     std::lock_guard<std::mutex> guard(accountingLock);
     return framesPlayedOfOldBuffers + shadow.framesPlayed;
 }
-
-// DirectSound has no callback: what comes closest is each time a reading found that the device had taken audio.
-uint64_t CountDeviceCallbacks() {
-    std::lock_guard<std::mutex> guard(accountingLock);
-    return cursorAdvances;
-}

@@ -8,7 +8,10 @@
 #include "app/cpu.h"
 
 int EffectsPath = 2;
-TextRect CurrentTextRect = {0, 0, 0, 0};
+struct TextRect {
+    int32_t x0, y0, x1, y1; // x1 and y1 exclusive
+};
+static TextRect CurrentTextRect = {0, 0, 0, 0};
 
 static void FadeTail(const uint8_t* p, uint32_t* target, uint32_t* end, uint32_t level) {
     for (; target < end; target++, p += 4) {

@@ -12,11 +12,6 @@
 extern Image Picture;
 extern Image TextStrip;
 
-struct TextRect {
-    int32_t x0, y0, x1, y1; // x1 and y1 exclusive
-};
-extern TextRect CurrentTextRect;
-
 // Loads a picture that must be 640 x 480 with four bytes per pixel; false with a reason otherwise.
 bool LoadPicture(const char* path, int32_t size);
 // Loads the text strip, which must hold the four 380 x 72 lines stacked from its top-left corner.

@@ -14,7 +14,13 @@
 
 #include "music/music.h"
 
-const Asset AssetTable[AssetCount] = {
+// The data files in the order the show uses them, each with the exact size it must have before it is read.
+struct Asset {
+    const char* path;
+    int32_t size;
+};
+constexpr int AssetCount = 10;
+static const Asset AssetTable[AssetCount] = {
     {"data/wide.xm", 40420},        {"data/textes.png", 68264},     {"data/le_poilu.png", 133299},
     {"data/garbet_he.png", 143543}, {"data/tabi_feno.png", 125658}, {"data/vacances.png", 117741},
     {"data/tabi.movie", 360063},    {"data/rocu.movie", 316964},    {"data/rocu_mange.movie", 109422},
@@ -28,7 +34,8 @@ void (*ShowFrameObserver)(const uint32_t* frame) = nullptr;
 static uint64_t clockFrequency = 1;
 static uint64_t clockMark = 0;
 
-void ShowFrame() {
+// PresentFrame of the frame buffer, then FlipFrame.
+static void ShowFrame() {
     if (ShowFrameObserver) {
         ShowFrameObserver(FrameBuffer);
     }
@@ -80,7 +87,7 @@ static void LogoFrame(int32_t level) {
     ShowFrame();
 }
 
-void SlideInText() {
+static void SlideInText() {
     const int32_t w = ScreenWidth;
     // Enters from the right edge while the picture fades in; >> rounds towards minus infinity.
     for (int32_t k = 0; k <= 252; k += 4) {

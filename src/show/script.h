@@ -11,20 +11,9 @@ bool RunDemoScript();
 // a request to end the program cut the show short.
 int RunShow();
 
-// The data files in the order the show uses them, each with the exact size it must have before it is read.
-struct Asset {
-    const char* path;
-    int32_t size;
-};
-constexpr int AssetCount = 10;
-extern const Asset AssetTable[AssetCount];
-
-// PresentFrame of the frame buffer, then FlipFrame.
-void ShowFrame();
 void StartFrameClock();
 // Time since the previous reading in units of 17 ms; moves the mark to now.
 double ReadFrameClock();
-void SlideInText();
 // Plays the loaded movie twice, paced by the frame clock, then frees it.
 void PlayMovie();
 
