@@ -2,6 +2,7 @@
 // everything given back in reverse order. There is no message loop: the show runs to its end whatever is pressed.
 #include "app/display.h"
 #include "app/window_win32.h"
+#include "audio/sound_device.h"
 #include "audio/stream.h"
 #include "show/script.h"
 
