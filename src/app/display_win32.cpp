@@ -26,7 +26,6 @@ IDirectDraw7* directDraw = nullptr;
 IDirectDrawSurface7* primarySurface = nullptr;
 IDirectDrawSurface7* backBuffer = nullptr; // belongs to the primary surface's flip chain; never released alone
 bool displayModeSet = false;
-bool ownWindow = false;     // mainWindow was made by InitDisplay and goes with ShutdownDisplay
 bool surfacesReady = false; // false from a failed Lock or Flip until the display is ours again
 // One description, filled for CreateSurface and then by every Lock with the pitch and address of the pixels.
 DDSURFACEDESC2 surfaceDescription;
@@ -39,7 +38,7 @@ bool Failed(const char* step, HRESULT result) {
     return true;
 }
 
-// A borderless window over the whole desktop, measured before the mode changes.
+// A borderless window over the whole desktop, measured before the mode changes; it lives as long as the process.
 bool CreateShowWindow() {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -55,7 +54,6 @@ bool CreateShowWindow() {
         ReportPlatformFailure("window: CreateWindowEx failed (error %lu)", GetLastError());
         return false;
     }
-    ownWindow = true;
     // SetCursor alone lasts only until the next WM_SETCURSOR; the count hides the pointer for good.
     ShowCursor(FALSE);
     SetCursor(nullptr);
@@ -64,16 +62,6 @@ bool CreateShowWindow() {
     // Started from a console or a launcher, the window may come up behind it; the exclusive mode needs the front.
     SetForegroundWindow(mainWindow);
     return true;
-}
-
-void DestroyShowWindow() {
-    if (!ownWindow) {
-        return;
-    }
-    DestroyWindow(mainWindow);
-    ShowCursor(TRUE);
-    mainWindow = nullptr;
-    ownWindow = false;
 }
 
 // After a failed Lock or Flip: true when the surfaces can be drawn again.
@@ -223,7 +211,9 @@ void ShutdownDisplay() {
     }
     directDraw = nullptr;
     SetThreadExecutionState(ES_CONTINUOUS);
-    DestroyShowWindow();
+    // The window stays, black and answering nothing more, until the process ends a moment later (a later
+    // InitDisplay takes it again). Destroying it here would gain nothing, and hiding a window can keep the thread
+    // from its messages for a while (an X server without a window manager: two seconds under Wine).
     windowThreadId = 0;
 }
 
