@@ -23,15 +23,16 @@ if(QUIMBLES_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# add_subdirectory() for every child folder of DIR that has a CMakeLists.txt, in name order.
-function(quimbles_add_subdirectories dir)
-    file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
-    list(SORT children)
-    foreach(child IN LISTS children)
-        if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
-            add_subdirectory(${child})
-        endif()
-    endforeach()
+# The player's output is fixed to the bit: every multiply and add rounded on its own, no x87 in 32-bit builds
+# (so that both targets round float and double alike), and the per-frame loops unrolled and vectorized.
+function(quimbles_exact_float target)
+    target_compile_options(${target} PRIVATE -ffp-contract=off)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -O3)
+    endif()
 endfunction()
 
 # quimbles_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
@@ -79,3 +80,10 @@ function(quimbles_fuzz name)
     endif()
     target_link_libraries(${name} PRIVATE ${F_LIBS})
 endfunction()
+
+# The program we ship (the 32-bit Windows build): functions and data no program calls are dropped at link time,
+# and the symbols are stripped. The 64-bit twin keeps its symbols for debugging under Wine.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_BUILD_TYPE STREQUAL "Release")
+    add_compile_options(-ffunction-sections -fdata-sections)
+    add_link_options(-s -Wl,--gc-sections)
+endif()

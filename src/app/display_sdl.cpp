@@ -3,7 +3,6 @@
 // display's refresh rate, so the show runs at the same speed with or without a real vertical blank.
 
 #include "app/display.h"
-#include "app/exit_signals.h"
 #include "app/system.h"
 
 #include <SDL.h>
@@ -113,6 +112,5 @@ long FlipFrame() {
         // Late (or a real vsync held us): count the period from here, never catch up with a burst of flips.
         nextFlip = now + refreshPeriod;
     }
-    EndOnExitSignal();
     return result;
 }

@@ -1,17 +1,10 @@
 #include "app/exit_signals.h"
 
-#include "app/display.h"
-#include "audio/stream.h"
-
-#include <atomic>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
 volatile std::sig_atomic_t caught = 0;
-std::atomic<bool> ending{false};
 
 void NoteSignal(int signal) {
     caught = signal;
@@ -29,15 +22,4 @@ void CatchExitSignals() {
 
 int ExitSignal() {
     return caught;
-}
-
-void EndOnExitSignal() {
-    const int signal = caught;
-    if (signal == 0 || ending.exchange(true))
-        return;
-    fprintf(stderr, "quimbles: ending on signal %d\n", signal);
-    StopMusic();
-    CloseSound();
-    ShutdownDisplay();
-    std::exit(128 + signal);
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-// Linux: SIGINT and SIGTERM end the program cleanly. The handler only notes the signal; the main thread acts on it
-// at its next FlipFrame (or wherever a program calls EndOnExitSignal): the music is stopped, the sound device
-// closed, the display given back, and the process exits with status 128 + the signal number.
+// A request from outside to end the program: SIGINT and SIGTERM on Linux, Ctrl-C, Ctrl-Break and closing the
+// console for a Windows console program. The handler only notes it; the program's own loop asks ExitSignal and
+// ends through its normal tear-down, with status 128 + the number. Programs that must not be interrupted (the
+// Windows show) never call CatchExitSignals, and ExitSignal stays 0 for them.
 
 void CatchExitSignals();
-// 0 while no signal came, else the signal number.
+// 0 while no request came, else its signal number.
 int ExitSignal();
-// On the main thread: if a signal came, shuts everything down and exits; otherwise returns at once.
-void EndOnExitSignal();

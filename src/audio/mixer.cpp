@@ -25,6 +25,35 @@ std::atomic<int32_t> repeatMode{0};
 
 constexpr float FadeStep = 0.1f;
 
+void BuildClampTable() {
+    if (!clampTable)
+        clampTable = static_cast<int16_t*>(std::malloc(131072 * sizeof(int16_t)));
+    for (int32_t i = 0; i < 131072; ++i) {
+        int32_t v = i - 65536;
+        clampTable[i] = static_cast<int16_t>(v < -32767 ? -32767 : v > 32767 ? 32767 : v);
+    }
+}
+
+void FreeClampTable() {
+    std::free(clampTable);
+    clampTable = nullptr;
+}
+
+void ResetPlayer() {
+    for (float& pan : player.channelPan)
+        pan = 0.5f;
+    for (Channel& ch : channels) {
+        ch.period = 0;
+        ch.instrument = 0;
+        ch.position = 0.0f;
+        ch.cellPeriod = 0;
+        ch.noteCutTick = -1;
+        ch.noteDelayTick = -1;
+    }
+    if (player.module)
+        player.channelCount = player.module->channelCount;
+}
+
 void ClearCommand(std::atomic<int32_t>& command, int32_t actedOn) {
     command.compare_exchange_strong(actedOn, -1);
 }
@@ -167,35 +196,6 @@ void MixDown(int32_t frames) {
 }
 
 } // namespace
-
-void BuildClampTable() {
-    if (!clampTable)
-        clampTable = static_cast<int16_t*>(std::malloc(131072 * sizeof(int16_t)));
-    for (int32_t i = 0; i < 131072; ++i) {
-        int32_t v = i - 65536;
-        clampTable[i] = static_cast<int16_t>(v < -32767 ? -32767 : v > 32767 ? 32767 : v);
-    }
-}
-
-void FreeClampTable() {
-    std::free(clampTable);
-    clampTable = nullptr;
-}
-
-void ResetPlayer() {
-    for (float& pan : player.channelPan)
-        pan = 0.5f;
-    for (Channel& ch : channels) {
-        ch.period = 0;
-        ch.instrument = 0;
-        ch.position = 0.0f;
-        ch.cellPeriod = 0;
-        ch.noteCutTick = -1;
-        ch.noteDelayTick = -1;
-    }
-    if (player.module)
-        player.channelCount = player.module->channelCount;
-}
 
 void SetFadeMode(int32_t mode) {
     fadeMode.store(mode);

@@ -4,8 +4,11 @@
 // The sound device as the audio threads see it: one looping stream buffer (a ring of 16-bit stereo frames at
 // 44100 frames per second) with a play cursor, written ahead of the cursor chunk by chunk. One implementation per
 // platform (sound_win32.cpp, sound_sdl.cpp, sound_virtual.cpp); stream.cpp drives it the same way everywhere.
-//
-// OpenSound and CloseSound (stream.h) open and close the device itself.
+
+// Opens the default sound device. Returns 1 on success, -1 on failure (with a one-line reason on stderr).
+int OpenSound();
+// Closes the device; nothing when it is not open.
+void CloseSound();
 
 constexpr uint32_t StreamBufferFrames = 28224;                 // 0.64 s, exactly 8 chunks
 constexpr uint32_t StreamBufferBytes = StreamBufferFrames * 4; // 112896

@@ -4,7 +4,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 #include "app/system.h"
 #include "app/thread_priority.h"
 
@@ -162,8 +161,4 @@ uint64_t CountUnderruns() {
 
 uint64_t CountFramesPlayed() {
     return framesSeen.load(std::memory_order_relaxed);
-}
-
-uint64_t CountDeviceCallbacks() {
-    return callbacks.load(std::memory_order_acquire);
 }

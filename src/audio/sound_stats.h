@@ -5,5 +5,3 @@
 
 // Frames the play cursor has passed since the program started.
 uint64_t CountFramesPlayed();
-// Times the device asked for audio (SDL's callback; the virtual device counts 1 per advance of its clock).
-uint64_t CountDeviceCallbacks();

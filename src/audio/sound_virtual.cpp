@@ -6,7 +6,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 
 #include <cstdio>
 #include <cstring>
@@ -217,8 +216,4 @@ void ResetVirtualSound() {
 
 uint64_t CountFramesPlayed() {
     return framesBefore + ring.framesPlayed;
-}
-
-uint64_t CountDeviceCallbacks() {
-    return advances;
 }

@@ -4,7 +4,6 @@
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
 #include "audio/sound_stats.h"
-#include "audio/stream.h"
 
 // <mmsystem.h> brings WAVEFORMATEX, which <dsound.h> needs but WIN32_LEAN_AND_MEAN leaves out.
 #include <mmsystem.h>
@@ -258,10 +257,4 @@ uint64_t CountUnderruns() {
 uint64_t CountFramesPlayed() {
     std::lock_guard<std::mutex> guard(accountingLock);
     return framesPlayedOfOldBuffers + shadow.framesPlayed;
-}
-
-// DirectSound has no callback: what comes closest is each time a reading found that the device had taken audio.
-uint64_t CountDeviceCallbacks() {
-    std::lock_guard<std::mutex> guard(accountingLock);
-    return cursorAdvances;
 }

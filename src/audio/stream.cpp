@@ -3,6 +3,7 @@
 // to each other through chunkReady and renderRequest, each stored only after the work it announces is done.
 
 #include "audio/stream.h"
+#include "audio/stream_threads.h"
 
 #include "app/system.h"
 #include "audio/mixer.h"
@@ -13,7 +14,7 @@
 
 std::atomic<int32_t> chunkReady{0};
 std::atomic<int32_t> renderRequest{0};
-std::atomic<int32_t> stopRequest{0};
+static std::atomic<int32_t> stopRequest{0}; // 1 tells both audio threads to leave their loops
 std::atomic<int32_t> exitCount{0};
 uint32_t streamOffset = 0;
 uint32_t StreamWaitLimitMs = 2000;
@@ -91,7 +92,7 @@ void WriteChunk(const int16_t* samples, int32_t bytes) {
     streamOffset = (streamOffset + size) % StreamBufferBytes;
 }
 
-void FeederThread() {
+static void FeederThread() {
     Render();
     PlayStreamBuffer();
     streamOffset = 0;
@@ -130,7 +131,7 @@ void FeederThread() {
     exitCount.fetch_add(1, std::memory_order_acq_rel);
 }
 
-void MixerThread() {
+static void MixerThread() {
     while (stopRequest.load(std::memory_order_acquire) == 0) {
         if (renderRequest.load(std::memory_order_acquire) == 1) {
             Render();

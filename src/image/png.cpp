@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/bytes.h"
+#include "app/files.h"
 #include "image/inflate.h"
 
 namespace {
@@ -16,7 +18,7 @@ namespace {
 // Working buffers stay well inside 32-bit arithmetic and inside what a fuzzer's memory limit allows.
 constexpr uint64_t MaxBufferBytes = uint64_t(1) << 28;
 constexpr uint32_t MaxRows = 5551;
-constexpr long MaxFileBytes = 1L << 30;
+constexpr size_t MaxFileBytes = size_t(1) << 30;
 
 char ErrorLine[512];
 uint32_t CrcTable[8][256];
@@ -26,10 +28,6 @@ bool Refuse(Image* image, const char* name, const char* why) {
     std::snprintf(ErrorLine, sizeof ErrorLine, "%s: %s", name, why);
     *image = Image{};
     return false;
-}
-
-uint32_t ReadBig32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | p[2] << 8 | p[3];
 }
 
 void MakeCrcTables() {
@@ -76,8 +74,8 @@ bool AppendBytes(uint8_t** stream, size_t* length, size_t* capacity, const uint8
     return true;
 }
 
-// Same choice as PaethPredictor, with p - a, p - b, p - c written out and selects instead of branches: the
-// outcome varies from byte to byte, so branches would mispredict.
+// The Paeth predictor with p = a + b - c: p - a, p - b, p - c written out, and selects instead of branches
+// (the outcome varies from byte to byte, so branches would mispredict).
 inline int Paeth(int a, int b, int c) {
     int pa = std::abs(b - c);
     int pb = std::abs(a - c);
@@ -185,22 +183,39 @@ uint32_t ChunkCrc(const uint8_t* type, const uint8_t* data, size_t dataLength) {
 }
 
 uint8_t PaethPredictor(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc)
-        return static_cast<uint8_t>(a);
-    return static_cast<uint8_t>(pb <= pc ? b : c);
+    return static_cast<uint8_t>(Paeth(a, b, c));
 }
 
-bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name, Image* image, int alphaMode) {
-    *image = Image{};
-    // Signature (not compared), then the first chunk taken as IHDR: its length and type are not checked either.
+namespace {
+
+// What the header chunk says, and the sizes that follow from it.
+struct PngHeader {
+    uint32_t width, height;
+    uint8_t colourType;
+    uint32_t bpp;           // bytes per pixel in the image data
+    uint64_t stride;        // bytes per row, without the filter byte
+    uint64_t inflatedBytes; // all rows with their filter bytes
+    uint64_t pixelBytes;    // the Image's pixels
+};
+
+// The image data and the palette, gathered from the chunks.
+struct PngData {
+    uint8_t palette[768] = {}; // indices beyond the entries a PLTE supplies read zeros
+    const uint8_t* stream = nullptr;
+    size_t streamLength = 0;
+    uint8_t* joined = nullptr; // owns the stream when several IDATs were joined
+    size_t joinedCapacity = 0;
+};
+
+// Signature (not compared), then the first chunk taken as IHDR: its length and type are not checked either.
+bool ReadHeader(const uint8_t* file, size_t fileLength, const char* name, PngHeader* h, Image* image) {
     if (fileLength < 33)
         return Refuse(image, name, "file ends inside the header chunk");
     const uint8_t* header = file + 16;
-    uint32_t width = ReadBig32(header);
-    uint32_t height = ReadBig32(header + 4);
-    uint8_t depth = header[8], colourType = header[9], interlace = header[12];
+    h->width = ReadBe32(header);
+    h->height = ReadBe32(header + 4);
+    const uint8_t depth = header[8], interlace = header[12];
+    h->colourType = header[9];
     char why[128];
     if (depth != 8) {
         std::snprintf(why, sizeof why, "bit depth %u is not supported (only 8)", depth);
@@ -208,114 +223,103 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
     }
     if (interlace != 0)
         return Refuse(image, name, "interlaced images are not supported");
-    if (colourType != 0 && colourType != 2 && colourType != 3 && colourType != 6) {
-        std::snprintf(why, sizeof why, "colour type %u is not supported", colourType);
+    if (h->colourType != 0 && h->colourType != 2 && h->colourType != 3 && h->colourType != 6) {
+        std::snprintf(why, sizeof why, "colour type %u is not supported", h->colourType);
         return Refuse(image, name, why);
     }
-    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > MaxRows) {
-        std::snprintf(why, sizeof why, "size %ux%u is not supported (1 to %u rows)", width, height, MaxRows);
+    if (h->width == 0 || h->height == 0 || h->width > 0x7FFFFFFFu || h->height > MaxRows) {
+        std::snprintf(why, sizeof why, "size %ux%u is not supported (1 to %u rows)", h->width, h->height, MaxRows);
         return Refuse(image, name, why);
     }
-    const uint32_t bpp = colourType == 0 || colourType == 3 ? 1 : colourType == 6 ? 4 : 3;
-    const uint64_t stride = uint64_t(bpp) * width;
-    const uint64_t inflatedBytes = (stride + 1) * height;
-    const uint64_t pixelBytes = (colourType == 0 ? 1 : 4) * uint64_t(width) * height;
-    if (inflatedBytes > MaxBufferBytes || pixelBytes > MaxBufferBytes) {
-        std::snprintf(why, sizeof why, "size %ux%u is too large", width, height);
+    h->bpp = h->colourType == 0 || h->colourType == 3 ? 1 : h->colourType == 6 ? 4 : 3;
+    h->stride = uint64_t(h->bpp) * h->width;
+    h->inflatedBytes = (h->stride + 1) * h->height;
+    h->pixelBytes = (h->colourType == 0 ? 1 : 4) * uint64_t(h->width) * h->height;
+    if (h->inflatedBytes > MaxBufferBytes || h->pixelBytes > MaxBufferBytes) {
+        std::snprintf(why, sizeof why, "size %ux%u is too large", h->width, h->height);
         return Refuse(image, name, why);
     }
+    return true;
+}
 
-    // Indices beyond the entries a PLTE supplies read zeros.
-    uint8_t palette[768] = {};
-    const uint8_t* stream = nullptr;
-    size_t streamLength = 0;
-    uint8_t* joined = nullptr;
-    size_t joinedCapacity = 0;
-    // A bad IHDR CRC leaves the picture all zero samples: no other chunk is read.
-    if (ChunkCrc(file + 12, header, 13) == ReadBig32(file + 29)) {
-        size_t pos = 33;
-        while (pos < fileLength) {
-            if (fileLength - pos < 12) {
-                std::free(joined);
-                return Refuse(image, name, "file ends inside a chunk");
+// Walks the chunks after IHDR up to IEND: keeps the palette, and the IDAT data (one chunk in place, several
+// joined). A bad IHDR CRC leaves the picture all zero samples: no other chunk is read then.
+bool GatherChunks(const uint8_t* file, size_t fileLength, const char* name, PngData* d, Image* image) {
+    if (ChunkCrc(file + 12, file + 16, 13) != ReadBe32(file + 29))
+        return true;
+    char why[128];
+    size_t pos = 33;
+    while (pos < fileLength) {
+        if (fileLength - pos < 12)
+            return Refuse(image, name, "file ends inside a chunk");
+        const uint32_t length = ReadBe32(file + pos);
+        const uint8_t* type = file + pos + 4;
+        const uint8_t* data = file + pos + 8;
+        if (length > fileLength - pos - 12) {
+            std::snprintf(why, sizeof why, "chunk of %u bytes runs past the end of the file", length);
+            return Refuse(image, name, why);
+        }
+        pos += 12 + size_t(length);
+        if (IsType(type, "PLTE")) {
+            // Only 256 entries fit; the rest of a longer PLTE is ignored.
+            std::memcpy(d->palette, data, length < 768 ? length : 768);
+        } else if (IsType(type, "IDAT")) {
+            // A damaged IDAT is dropped; the others still count.
+            if (ChunkCrc(type, data, length) != ReadBe32(data + length))
+                continue;
+            if (!d->stream) {
+                d->stream = data;
+                d->streamLength = length;
+                continue;
             }
-            uint32_t length = ReadBig32(file + pos);
-            const uint8_t* type = file + pos + 4;
-            const uint8_t* data = file + pos + 8;
-            if (length > fileLength - pos - 12) {
-                std::free(joined);
-                std::snprintf(why, sizeof why, "chunk of %u bytes runs past the end of the file", length);
-                return Refuse(image, name, why);
+            if (!d->joined) {
+                size_t firstLength = 0;
+                if (!AppendBytes(&d->joined, &firstLength, &d->joinedCapacity, d->stream, d->streamLength))
+                    return Refuse(image, name, "out of memory");
             }
-            pos += 12 + size_t(length);
-            if (IsType(type, "PLTE")) {
-                // Only 256 entries fit; the rest of a longer PLTE is ignored.
-                std::memcpy(palette, data, length < 768 ? length : 768);
-            } else if (IsType(type, "IDAT")) {
-                // A damaged IDAT is dropped; the others still count.
-                if (ChunkCrc(type, data, length) != ReadBig32(data + length))
-                    continue;
-                if (!stream) {
-                    stream = data;
-                    streamLength = length;
-                } else {
-                    if (!joined) {
-                        size_t firstLength = 0;
-                        if (!AppendBytes(&joined, &firstLength, &joinedCapacity, stream, streamLength))
-                            return Refuse(image, name, "out of memory");
-                    }
-                    if (!AppendBytes(&joined, &streamLength, &joinedCapacity, data, length)) {
-                        std::free(joined);
-                        return Refuse(image, name, "out of memory");
-                    }
-                    stream = joined;
-                }
-            } else if (IsType(type, "IEND")) {
-                break;
-            }
+            if (!AppendBytes(&d->joined, &d->streamLength, &d->joinedCapacity, data, length))
+                return Refuse(image, name, "out of memory");
+            d->stream = d->joined;
+        } else if (IsType(type, "IEND")) {
+            break;
         }
     }
+    return true;
+}
 
-    // Zeroed so that rows no stream reached read as zero samples.
-    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(inflatedBytes, 1));
-    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(stride, 1));
-    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(pixelBytes));
-    if (!inflated || !zeroRow || !pixels) {
-        std::free(joined);
-        std::free(inflated);
-        std::free(zeroRow);
-        std::free(pixels);
-        return Refuse(image, name, "out of memory");
-    }
-    if (streamLength > 0) {
-        OutputLimit = static_cast<uint32_t>(inflatedBytes);
-        if (Inflate(stream, streamLength, inflated, 0) < 0) {
+// Inflates the image data into `inflated` (zeroed, so that rows no stream reached read as zero samples) and
+// undoes the row filters in place.
+bool DecodeRows(const PngHeader& h, const PngData& d, uint8_t* inflated, const uint8_t* zeroRow, const char* name,
+                Image* image) {
+    if (d.streamLength > 0) {
+        OutputLimit = static_cast<uint32_t>(h.inflatedBytes);
+        if (Inflate(d.stream, d.streamLength, inflated, 0) < 0) {
+            char why[160];
             std::snprintf(why, sizeof why, "malformed image data: %s", InflateError());
-            std::free(joined);
-            std::free(inflated);
-            std::free(zeroRow);
-            std::free(pixels);
             return Refuse(image, name, why);
         }
     }
-    std::free(joined);
-
     const uint8_t* prev = zeroRow;
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = inflated + y * (stride + 1);
-        UnfilterRow(row + 1, prev, stride, bpp, row[0]);
+    for (uint32_t y = 0; y < h.height; ++y) {
+        uint8_t* row = inflated + y * (h.stride + 1);
+        UnfilterRow(row + 1, prev, h.stride, h.bpp, row[0]);
         prev = row + 1;
     }
+    return true;
+}
 
+// The unfiltered rows to the Image's pixels: grey and RGBA as they are, palette and RGB to RGBA.
+void ConvertRows(const PngHeader& h, const PngData& d, const uint8_t* inflated, uint8_t* pixels, int alphaMode) {
     const uint32_t mode = static_cast<uint32_t>(alphaMode) & 0xFF;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* in = inflated + y * (stride + 1) + 1;
-        uint8_t* out = pixels + (colourType == 0 ? uint64_t(width) : 4 * uint64_t(width)) * y;
-        if (colourType == 0 || colourType == 6) {
-            std::memcpy(out, in, stride);
-        } else if (colourType == 3) {
+    const uint32_t width = h.width;
+    for (uint32_t y = 0; y < h.height; ++y) {
+        const uint8_t* in = inflated + y * (h.stride + 1) + 1;
+        uint8_t* out = pixels + (h.colourType == 0 ? uint64_t(width) : 4 * uint64_t(width)) * y;
+        if (h.colourType == 0 || h.colourType == 6) {
+            std::memcpy(out, in, h.stride);
+        } else if (h.colourType == 3) {
             for (uint32_t x = 0; x < width; ++x, out += 4) {
-                const uint8_t* entry = palette + in[x] * 3;
+                const uint8_t* entry = d.palette + in[x] * 3;
                 out[0] = entry[0];
                 out[1] = entry[1];
                 out[2] = entry[2];
@@ -325,40 +329,52 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
             ConvertRgbRow(in, out, width, mode);
         }
     }
+}
+
+} // namespace
+
+bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name, Image* image, int alphaMode) {
+    *image = Image{};
+    PngHeader h;
+    if (!ReadHeader(file, fileLength, name, &h, image))
+        return false;
+    PngData d;
+    if (!GatherChunks(file, fileLength, name, &d, image)) {
+        std::free(d.joined);
+        return false;
+    }
+    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(h.inflatedBytes, 1));
+    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(h.stride, 1));
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(h.pixelBytes));
+    bool ok = inflated && zeroRow && pixels;
+    if (!ok)
+        Refuse(image, name, "out of memory");
+    else
+        ok = DecodeRows(h, d, inflated, zeroRow, name, image);
+    std::free(d.joined);
+    if (ok)
+        ConvertRows(h, d, inflated, pixels, alphaMode);
     std::free(inflated);
     std::free(zeroRow);
-
+    if (!ok) {
+        std::free(pixels);
+        return false;
+    }
     image->pixels = pixels;
-    image->width = static_cast<int32_t>(width);
-    image->height = static_cast<int32_t>(height);
-    image->hasAlpha = colourType == 6;
-    image->isGrey = colourType == 0;
+    image->width = static_cast<int32_t>(h.width);
+    image->height = static_cast<int32_t>(h.height);
+    image->hasAlpha = h.colourType == 6;
+    image->isGrey = h.colourType == 0;
     return true;
 }
 
 bool LoadPng(const char* path, Image* image, int alphaMode) {
     *image = Image{};
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f)
-        return Refuse(image, path, "cannot open the file");
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0)
-        size = std::ftell(f);
-    if (size < 0 || size > MaxFileBytes || std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
-        return Refuse(image, path, "cannot read the file or it is too large");
-    }
-    uint8_t* file = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-    if (!file) {
-        std::fclose(f);
-        return Refuse(image, path, "out of memory");
-    }
-    size_t got = std::fread(file, 1, size, f);
-    std::fclose(f);
-    if (got != static_cast<size_t>(size)) {
-        std::free(file);
-        return Refuse(image, path, "cannot read the file");
-    }
+    uint8_t* file = nullptr;
+    size_t got = 0;
+    const ReadFileResult read = ReadWholeFile(path, MaxFileBytes, &file, &got);
+    if (read != ReadFileOk)
+        return Refuse(image, path, ReadFileReason(read));
     bool ok = LoadPngFromMemory(file, got, path, image, alphaMode);
     std::free(file);
     return ok;

@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "show/effects.h"
+#include "app/bytes.h"
+#include "show/file_wait.h"
 
 namespace {
 
@@ -68,13 +69,6 @@ void KeepError(const char* message, void*) {
 
 void Ignore(const char*, void*) {}
 
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint32_t Be16(const uint8_t* p) {
-    return (uint32_t(p[0]) << 8) | p[1];
-}
-
 // Limits a movie frame must respect; a damaged size segment can otherwise make the decoder take seconds
 // and gigabytes before it fails.
 constexpr uint32_t maxSide = 4096;
@@ -86,8 +80,8 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
         SetShowError("codestream too short for its size segment");
         return false;
     }
-    const uint32_t lsiz = Be16(code + 4);
-    const uint32_t components = Be16(code + 40);
+    const uint32_t lsiz = ReadBe16(code + 4);
+    const uint32_t components = ReadBe16(code + 40);
     if (components != 1 && components != 3 && components != 4) {
         SetShowError("frame has %u components (1, 3 or 4 can be shown)", components);
         return false;
@@ -96,10 +90,10 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
         SetShowError("size segment of %u bytes does not fit %u components", lsiz, components);
         return false;
     }
-    const uint32_t xsiz = Be32(code + 8), ysiz = Be32(code + 12);
-    const uint32_t xosiz = Be32(code + 16), yosiz = Be32(code + 20);
-    const uint32_t xtsiz = Be32(code + 24), ytsiz = Be32(code + 28);
-    const uint32_t xtosiz = Be32(code + 32), ytosiz = Be32(code + 36);
+    const uint32_t xsiz = ReadBe32(code + 8), ysiz = ReadBe32(code + 12);
+    const uint32_t xosiz = ReadBe32(code + 16), yosiz = ReadBe32(code + 20);
+    const uint32_t xtsiz = ReadBe32(code + 24), ytsiz = ReadBe32(code + 28);
+    const uint32_t xtosiz = ReadBe32(code + 32), ytosiz = ReadBe32(code + 36);
     if (xosiz >= xsiz || yosiz >= ysiz || xsiz - xosiz > maxSide || ysiz - yosiz > maxSide ||
         uint64_t(xsiz - xosiz) * (ysiz - yosiz) > maxPixels) {
         SetShowError("frame size %u..%u x %u..%u is not a sane movie frame", xosiz, xsiz, yosiz, ysiz);
@@ -151,42 +145,19 @@ uint32_t CeilDiv(uint32_t a, uint32_t b) {
     return b == 0 ? a : uint32_t((uint64_t(a) + b - 1) / b);
 }
 
-} // namespace
-
-uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image) {
-    *image = Image{};
-    if (available < 4) {
-        SetShowError("frame record cut short");
-        return 0;
-    }
-    const uint32_t length =
-        uint32_t(record[0]) | (uint32_t(record[1]) << 8) | (uint32_t(record[2]) << 16) | (uint32_t(record[3]) << 24);
-    if (length > available - 4) {
-        SetShowError("frame record of %u bytes runs past the movie", length);
-        return 0;
-    }
-    const uint8_t* bytes = record + 4;
-    // The codestream starts at the first SOC directly followed by SIZ, with at least one byte after them.
-    size_t start = 0;
-    bool found = false;
+// Where the codestream starts: the first SOC directly followed by SIZ, with at least one byte after them.
+bool FindCodestream(const uint8_t* bytes, uint32_t length, size_t* start) {
     for (size_t p = 0; p + 4 < length; p++) {
         if (bytes[p] == 0xFF && bytes[p + 1] == 0x4F && bytes[p + 2] == 0xFF && bytes[p + 3] == 0x51) {
-            start = p;
-            found = true;
-            break;
+            *start = p;
+            return true;
         }
     }
-    if (!found) {
-        SetShowError("frame record holds no codestream");
-        return 4 + length;
-    }
-    const uint8_t* code = bytes + start;
-    const size_t codeLength = length - start;
-    if (!CheckSizeSegment(code, codeLength)) {
-        return 4 + length;
-    }
-    const uint32_t components = Be16(code + 40);
+    return false;
+}
 
+// Runs the decoder over the codestream in memory; null (reason in ShowError) when it refuses.
+opj_image_t* RunDecoder(const uint8_t* code, size_t codeLength) {
     MemoryStream memory = {code, codeLength, 0};
     opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_TRUE);
     opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
@@ -213,49 +184,86 @@ uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image)
             SetShowError("decoder refused the codestream: %s", decoderError[0] ? decoderError : "no reason given");
         }
     }
-    if (ok && CheckDecodedImage(decoded, components)) {
-        const opj_image_comp_t* comps = decoded->comps;
-        const uint32_t width = CeilDiv(decoded->x1 - decoded->x0, comps[0].dx);
-        const uint32_t height = CeilDiv(decoded->y1 - decoded->y0, comps[0].dy);
-        const uint64_t count = uint64_t(width) * height;
-        if (count == 0 || count > uint64_t(comps[0].w) * comps[0].h) {
-            SetShowError("decoded frame holds fewer samples than its size");
-        } else {
-            const size_t bytesPerPixel = components == 1 ? 1 : 4;
-            uint8_t* pixels = static_cast<uint8_t*>(std::malloc(size_t(count) * bytesPerPixel));
-            if (!pixels) {
-                SetShowError("out of memory for a %ux%u frame", width, height);
-            } else if (components == 1) {
-                // Only the low 8 bits of each sample count.
-                for (uint64_t k = 0; k < count; k++) {
-                    pixels[k] = uint8_t(comps[0].data[k]);
-                }
-            } else {
-                const OPJ_INT32* alpha = components == 4 ? comps[3].data : nullptr;
-                for (uint64_t k = 0; k < count; k++) {
-                    pixels[4 * k] = uint8_t(comps[0].data[k]);
-                    pixels[4 * k + 1] = uint8_t(comps[1].data[k]);
-                    pixels[4 * k + 2] = uint8_t(comps[2].data[k]);
-                    pixels[4 * k + 3] = alpha ? uint8_t(alpha[k]) : 255;
-                }
-            }
-            if (pixels) {
-                image->pixels = pixels;
-                image->width = int32_t(width);
-                image->height = int32_t(height);
-                image->hasAlpha = components == 4 ? 1 : 0;
-                image->isGrey = components == 1 ? 1 : 0;
-            }
-        }
-    }
-    if (decoded) {
-        opj_image_destroy(decoded);
-    }
     if (codec) {
         opj_destroy_codec(codec);
     }
     if (stream) {
         opj_stream_destroy(stream);
+    }
+    if (!ok && decoded) {
+        opj_image_destroy(decoded);
+        decoded = nullptr;
+    }
+    return decoded;
+}
+
+// The decoded components as an Image: one grey byte per pixel for one component, else R G B A (opaque without a
+// fourth component). Only the low 8 bits of each sample count.
+void TakeComponents(const opj_image_t* decoded, uint32_t components, Image* image) {
+    const opj_image_comp_t* comps = decoded->comps;
+    const uint32_t width = CeilDiv(decoded->x1 - decoded->x0, comps[0].dx);
+    const uint32_t height = CeilDiv(decoded->y1 - decoded->y0, comps[0].dy);
+    const uint64_t count = uint64_t(width) * height;
+    if (count == 0 || count > uint64_t(comps[0].w) * comps[0].h) {
+        SetShowError("decoded frame holds fewer samples than its size");
+        return;
+    }
+    const size_t bytesPerPixel = components == 1 ? 1 : 4;
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(size_t(count) * bytesPerPixel));
+    if (!pixels) {
+        SetShowError("out of memory for a %ux%u frame", width, height);
+        return;
+    }
+    if (components == 1) {
+        for (uint64_t k = 0; k < count; k++) {
+            pixels[k] = uint8_t(comps[0].data[k]);
+        }
+    } else {
+        const OPJ_INT32* alpha = components == 4 ? comps[3].data : nullptr;
+        for (uint64_t k = 0; k < count; k++) {
+            pixels[4 * k] = uint8_t(comps[0].data[k]);
+            pixels[4 * k + 1] = uint8_t(comps[1].data[k]);
+            pixels[4 * k + 2] = uint8_t(comps[2].data[k]);
+            pixels[4 * k + 3] = alpha ? uint8_t(alpha[k]) : 255;
+        }
+    }
+    image->pixels = pixels;
+    image->width = int32_t(width);
+    image->height = int32_t(height);
+    image->hasAlpha = components == 4 ? 1 : 0;
+    image->isGrey = components == 1 ? 1 : 0;
+}
+
+} // namespace
+
+uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image) {
+    *image = Image{};
+    if (available < 4) {
+        SetShowError("frame record cut short");
+        return 0;
+    }
+    const uint32_t length = ReadLe32(record);
+    if (length > available - 4) {
+        SetShowError("frame record of %u bytes runs past the movie", length);
+        return 0;
+    }
+    size_t start = 0;
+    if (!FindCodestream(record + 4, length, &start)) {
+        SetShowError("frame record holds no codestream");
+        return 4 + length;
+    }
+    const uint8_t* code = record + 4 + start;
+    const size_t codeLength = length - start;
+    if (!CheckSizeSegment(code, codeLength)) {
+        return 4 + length;
+    }
+    const uint32_t components = ReadBe16(code + 40);
+    opj_image_t* decoded = RunDecoder(code, codeLength);
+    if (decoded && CheckDecodedImage(decoded, components)) {
+        TakeComponents(decoded, components, image);
+    }
+    if (decoded) {
+        opj_image_destroy(decoded);
     }
     return 4 + length;
 }

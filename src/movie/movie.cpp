@@ -9,17 +9,16 @@
 #include <emmintrin.h>
 #endif
 
-#include "show/effects.h"
+#include "app/bytes.h"
+#include "app/files.h"
+#include "show/file_wait.h"
+#include "show/frame_buffer.h"
 
 uint8_t* MovieBuffer = nullptr;
 int32_t MovieSize = 0;
 int32_t MovieFrameCount = 0;
 int32_t MovieRecordCount = 0;
 int32_t LerpTable[65536];
-
-static uint32_t ReadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 static void FillLerpTable() {
     for (int a = 0; a < 256; a++) {
@@ -60,19 +59,15 @@ bool LoadMovie(const char* path, int32_t size) {
     if (!WaitForFileSize(path, size)) {
         return false;
     }
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size_t(size > 0 ? size : 1)));
-    if (!buffer) {
+    uint8_t* buffer = nullptr;
+    size_t got = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &buffer, &got, size_t(size));
+    if (read == ReadFileOutOfMemory) {
         SetShowError("%s: out of memory for %d bytes", path, int(size));
         return false;
     }
-    FILE* file = std::fopen(path, "rb");
-    const size_t got = file ? std::fread(buffer, 1, size_t(size), file) : 0;
-    if (file) {
-        std::fclose(file);
-    }
-    if (got != size_t(size)) {
+    if (read != ReadFileOk) {
         SetShowError("%s: could read only %zu of %d bytes", path, got, int(size));
-        std::free(buffer);
         return false;
     }
     return TakeMovie(buffer, size, path);
@@ -125,10 +120,14 @@ static int64_t FindRecord(int32_t i) {
     }
 }
 
+// The movie is drawn on rows MovieTop..MovieBottom of the frame; the bands above and below stay black.
+constexpr int MovieTop = 40;
+constexpr int MovieBottom = 440;
+
 // Screen positions of the source pixels, stepped by addition exactly as the rows and columns are walked.
 struct StretchAxis {
-    int32_t index[640];
-    int32_t fraction[640];
+    int32_t index[FrameWidth > FrameHeight ? FrameWidth : FrameHeight];
+    int32_t fraction[FrameWidth > FrameHeight ? FrameWidth : FrameHeight];
 };
 
 static void StepAxis(StretchAxis* axis, int count, int32_t sourceSize, float factor) {
@@ -184,7 +183,7 @@ static void MixColumns(const uint8_t* mixed, const StretchAxis* columns, uint32_
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i noAlpha = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-    for (; j + 2 <= 640; j += 2) {
+    for (; j + 2 <= FrameWidth; j += 2) {
         // Pixels index and index + 1 of two output columns: lefts in the low half, rights in the high half.
         const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mixed + size_t(columns->index[j]) * 4));
         const __m128i second =
@@ -198,7 +197,7 @@ static void MixColumns(const uint8_t* mixed, const StretchAxis* columns, uint32_
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(_mm_and_si128(rgba, noAlpha), zero));
     }
 #endif
-    for (; j < 640; j++) {
+    for (; j < FrameWidth; j++) {
         const uint8_t* left = mixed + size_t(columns->index[j]) * 4;
         const int32_t* horizontal = LerpTable + columns->fraction[j] * 256;
         uint32_t word = 0;
@@ -233,7 +232,7 @@ bool DrawMovieFrame(int32_t i) {
     if (!FrameBuffer) {
         return false;
     }
-    std::memset(FrameBuffer, 0, 640 * 480 * 4);
+    std::memset(FrameBuffer, 0, size_t(FrameWidth) * size_t(FrameHeight) * 4);
     if (!MovieBuffer || i < 0) {
         return false;
     }
@@ -264,16 +263,16 @@ bool DrawMovieFrame(int32_t i) {
     }
     // The factors are the single-precision values nearest 1/639 and 1/479.
     static StretchAxis columns, rows;
-    StepAxis(&columns, 640, w, 0.0015649452f);
-    StepAxis(&rows, 480, h, 0.0020876827f);
+    StepAxis(&columns, FrameWidth, w, 0.0015649452f);
+    StepAxis(&rows, FrameHeight, h, 0.0020876827f);
     // The stepping keeps the last column below w - 1 and the drawn rows below h - 1; should rounding ever
     // say otherwise, hold the sample inside the frame rather than read past it.
-    for (int j = 0; j < 640; j++) {
+    for (int j = 0; j < FrameWidth; j++) {
         if (columns.index[j] > w - 2) {
             columns.index[j] = w - 2;
         }
     }
-    for (int r = 40; r <= 440; r++) {
+    for (int r = MovieTop; r <= MovieBottom; r++) {
         if (rows.index[r] > h - 2) {
             rows.index[r] = h - 2;
         }
@@ -287,10 +286,10 @@ bool DrawMovieFrame(int32_t i) {
         std::free(frame.pixels);
         return false;
     }
-    for (int r = 40; r <= 440; r++) {
+    for (int r = MovieTop; r <= MovieBottom; r++) {
         const uint8_t* top = pixels + size_t(rows.index[r]) * stride;
         MixRows(top, top + stride, mixed, stride, rows.fraction[r]);
-        MixColumns(mixed, &columns, FrameBuffer + r * 640);
+        MixColumns(mixed, &columns, FrameBuffer + r * FrameWidth);
     }
     std::free(mixed);
     std::free(frame.pixels);

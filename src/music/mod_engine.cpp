@@ -3,6 +3,7 @@
 //
 // Periods here are in periodTable units, twice the Amiga period, so every slide moves by twice its parameter.
 #include "music/music.h"
+#include "music/row_effects.h"
 #include "music/voice_run.h"
 
 namespace {
@@ -43,21 +44,6 @@ void FillRowCells(const Module* module) {
     }
 }
 
-int Waveform(int position) {
-    int p = position & 63;
-    return p < 32 ? sineTable[p] : -sineTable[p - 32];
-}
-
-// -y when only the low nibble is set, +x when only the high one is, otherwise no slide.
-int VolumeSlideOf(int param) {
-    int x = param >> 4, y = param & 0x0F;
-    if (y != 0 && x == 0)
-        return -y;
-    if (x != 0 && y == 0)
-        return x;
-    return 0;
-}
-
 // The period of a note; note indices come from the loader (0..107) but the channel may carry a stale value from
 // the other engine, so the index is kept inside the table.
 int TablePeriod(int finetuneRow, int note) {
@@ -68,12 +54,6 @@ int TablePeriod(int finetuneRow, int note) {
     if (note < 0 || note >= 120)
         return 0;
     return periodTable[finetuneRow][note];
-}
-
-void RenderZeros(int ch) {
-    int16_t* out = player.mixBuffers[player.mixBank][ch] + 2 * player.writePosition;
-    for (int f = 0; f < 2 * player.samplesPerTick; ++f)
-        out[f] = 0;
 }
 
 // Resamples one tick of a voice with linear interpolation; returns the number of frames written, fewer than
@@ -140,7 +120,7 @@ void RenderChannel(int ch, int pitch, int tremolo) {
     const Sample* sample = &player.module->modSamples[c->instrument];
     // A vibrato deep enough to push a very high note's period through zero has no frequency: silence the tick.
     if (player.tick < c->noteDelayTick || pitch <= 0) {
-        RenderZeros(ch);
+        RenderSilence(ch);
         return;
     }
     float step = static_cast<float>(14318181.0 / (2.0 * pitch) / static_cast<double>(player.ticksPerSecond) /
@@ -188,31 +168,22 @@ void FirstPass(Module* module) {
         c->noteCutTick = -1;
         // Each test reads the cell afresh: a jump or loop earlier in this list replaces it.
         const RowCell* cell = &rowCells[ch];
-        if (cell->effect == 0xF) {
+        if (cell->effect == SpeedTempo) {
             if (cell->param <= 32)
                 player.speed = cell->param;
             else
                 SetEffectTempo(cell->param);
         }
-        if (cell->effect == 0xB) {
-            int target = cell->param;
-            // A jump past the song's end is taken as its end: back to the start, and the song counts as played.
-            if (target >= module->songLength) {
-                target = 0;
-                player.songEnded = 1;
-            }
-            player.orderPosition = target;
-            player.row = 0;
-            player.patternLoopRow = 0;
-            player.tick = 0;
+        if (cell->effect == PositionJump) {
+            JumpToOrder(module, cell->param);
             FillRowCells(module);
         }
-        if (cell->effect == 0x0) {
+        if (cell->effect == Arpeggio) {
             c->arpeggioStep = 0;
             c->arpeggioX = cell->param >> 4;
             c->arpeggioY = cell->param & 0x0F;
         }
-        if (cell->effect == 0x4) {
+        if (cell->effect == Vibrato) {
             if (cell->param & 0x0F)
                 c->vibratoDepth = cell->param & 0x0F;
             if (cell->param >> 4)
@@ -220,7 +191,7 @@ void FirstPass(Module* module) {
             if (cell->note != -1)
                 c->vibratoPosition = 0;
         }
-        if (cell->effect == 0x7) {
+        if (cell->effect == Tremolo) {
             if (cell->param & 0x0F)
                 c->tremoloDepth = cell->param & 0x0F;
             if (cell->param >> 4)
@@ -228,37 +199,31 @@ void FirstPass(Module* module) {
             if (cell->note != -1)
                 c->tremoloPosition = 0;
         }
-        if (cell->effect == 0x1 && cell->param != 0)
+        if (cell->effect == PortaUp && cell->param != 0)
             c->portaUpSpeed = cell->param;
-        if (cell->effect == 0x2 && cell->param != 0)
+        if (cell->effect == PortaDown && cell->param != 0)
             c->portaDownSpeed = cell->param;
-        if (cell->effect == 0xE) {
+        if (cell->effect == Extended) {
             int x = cell->param >> 4, y = cell->param & 0x0F;
-            if (x == 0xA)
+            if (x == FineVolumeUp)
                 c->fineVolumeSlide = y;
-            if (x == 0xB)
+            if (x == FineVolumeDown)
                 c->fineVolumeSlide = -y;
-            if (x == 0x6) {
-                if (y == 0) {
-                    player.patternLoopRow = player.row;
-                } else {
-                    player.patternLoopCount = player.patternLoopCount == 0 ? y : player.patternLoopCount - 1;
-                    if (player.patternLoopCount > 0)
-                        player.row = player.patternLoopRow;
-                }
+            if (x == PatternLoop) {
+                ApplyPatternLoop(y);
                 FillRowCells(module);
             }
-            if (x == 0xC)
+            if (x == NoteCut)
                 c->noteCutTick = y;
-            if (x == 0xE && player.patternDelay == 0)
+            if (x == PatternDelay && player.patternDelay == 0)
                 player.patternDelay = y;
-            if (x == 0x1)
+            if (x == FinePortaUp)
                 c->portaUpSpeed = y;
-            if (x == 0x2)
+            if (x == FinePortaDown)
                 c->portaDownSpeed = y;
         }
-        if (cell->effect == 0x6)
-            c->volumeSlide = VolumeSlideOf(cell->param);
+        if (cell->effect == VibratoSlide)
+            c->volumeSlide = SlideAmount(cell->param);
     }
 }
 
@@ -266,10 +231,10 @@ void FirstPass(Module* module) {
 void StartNote(Module* module, Channel* c, const RowCell* cell) {
     int e = cell->effect, p = cell->param;
     if (cell->note == -1 && cell->sample == 0) {
-        if (e == 0x3 && p != 0)
+        if (e == TonePorta && p != 0)
             c->tonePortaSpeed = p;
-        if (e == 0x5)
-            c->volumeSlide = VolumeSlideOf(p);
+        if (e == TonePortaSlide)
+            c->volumeSlide = SlideAmount(p);
         return;
     }
     c->volumeSlide = 0;
@@ -278,15 +243,15 @@ void StartNote(Module* module, Channel* c, const RowCell* cell) {
         if (cell->note != -1)
             c->cellPeriod = cell->cellPeriod;
     }
-    bool tonePorta = e == 0x3 || e == 0x5;
+    bool tonePorta = e == TonePorta || e == TonePortaSlide;
     if (!tonePorta && player.patternDelay == 0)
         c->position = 0;
     c->vibratoSpeed = 0;
     c->vibratoDepth = 0;
     c->vibratoPosition = 0;
-    if (cell->sample != 0 && e != 0x5 && e != 0x6 && player.patternDelay == 0)
+    if (cell->sample != 0 && e != TonePortaSlide && e != VibratoSlide && player.patternDelay == 0)
         c->volume = module->modSamples[cell->sample].volume;
-    if (e == 0xC)
+    if (e == SetVolume)
         c->volume = p;
     if (c->instrument > 0 && c->instrument <= 31) {
         c->finetune = module->modSamples[c->instrument].finetune + 8;
@@ -294,14 +259,94 @@ void StartNote(Module* module, Channel* c, const RowCell* cell) {
             c->pitchNote = cell->note;
         if (tonePorta) {
             c->tonePortaTarget = TablePeriod(c->finetune, c->pitchNote);
-            if (e == 0x3 && p != 0)
+            if (e == TonePorta && p != 0)
                 c->tonePortaSpeed = p;
-            if (e == 0x5)
-                c->volumeSlide = VolumeSlideOf(p);
+            if (e == TonePortaSlide)
+                c->volumeSlide = SlideAmount(p);
         } else {
             c->period = TablePeriod(c->finetune, c->pitchNote);
         }
     }
+}
+
+// The note delay (EDy): on tick 0 the new note's volume, position and period are put aside and the channel is
+// silenced; on tick y they come back.
+void DelayNote(Channel* c, int y, int tick) {
+    if (tick == 0) {
+        c->delayedVolume = c->volume;
+        c->delayedPosition = static_cast<int32_t>(c->position);
+        c->delayedPeriod = c->period;
+        c->volume = 0;
+        c->noteDelayTick = y;
+    } else if (tick == c->noteDelayTick) {
+        c->volume = c->delayedVolume;
+        c->position = static_cast<float>(c->delayedPosition);
+        c->period = c->delayedPeriod;
+        c->noteDelayTick = -1;
+    }
+}
+
+// Periods the slides keep within: those of the highest and the lowest note of the table.
+int LowestPeriod() {
+    return periodTable[15][71];
+}
+int HighestPeriod() {
+    return periodTable[0][0];
+}
+
+// Fine portamento (on tick 0 only, but the limits hold on every tick) and the finetune command, which changes
+// the sample itself.
+void ApplyExtended(Module* module, Channel* c, int x, int y, int tick) {
+    if (x == FinePortaUp) {
+        if (tick == 0)
+            c->period -= 2 * y;
+        if (c->period < LowestPeriod())
+            c->period = LowestPeriod();
+    }
+    if (x == FinePortaDown) {
+        if (tick == 0)
+            c->period += 2 * y;
+        if (c->period > HighestPeriod())
+            c->period = HighestPeriod();
+    }
+    if (x == SetFinetune)
+        module->modSamples[c->instrument].finetune = y < 8 ? y : y - 16;
+}
+
+// The period this tick sounds at after arpeggio, vibrato and the portamentos, which also move the channel's own.
+int PitchThisTick(Channel* c, int e, int p, int tick) {
+    int pitch = c->period;
+    if (e == Arpeggio && p != 0) {
+        int offset = c->arpeggioStep == 0 ? 0 : c->arpeggioStep == 1 ? c->arpeggioX : c->arpeggioY;
+        c->period = pitch = TablePeriod(c->finetune + offset, c->pitchNote);
+        c->arpeggioStep = c->arpeggioStep == 2 ? 0 : c->arpeggioStep + 1;
+    }
+    if (e == Vibrato || e == VibratoSlide) {
+        // The division truncates toward zero, so a negative swing is as deep as a positive one.
+        int w = Waveform(c->vibratoPosition) * c->vibratoDepth / 256;
+        pitch = c->period + 2 * w;
+        c->vibratoPosition += c->vibratoSpeed;
+    }
+    if (e == PortaUp) {
+        if (tick > 0)
+            c->period -= 2 * c->portaUpSpeed;
+        if (c->period < LowestPeriod())
+            c->period = LowestPeriod();
+        pitch = c->period;
+    }
+    if (e == PortaDown) {
+        if (tick > 0)
+            c->period += 2 * c->portaDownSpeed;
+        if (c->period > HighestPeriod())
+            c->period = HighestPeriod();
+        pitch = c->period;
+    }
+    if (e == TonePorta || e == TonePortaSlide) {
+        if (tick > 0)
+            c->period = SlideToward(c->period, c->tonePortaTarget, 2 * c->tonePortaSpeed);
+        pitch = c->period;
+    }
+    return pitch;
 }
 
 void UpdateChannel(Module* module, int ch) {
@@ -310,100 +355,32 @@ void UpdateChannel(Module* module, int ch) {
     const int e = cell->effect, p = cell->param;
     const int x = p >> 4, y = p & 0x0F;
     const int tick = player.tick;
-    const int lowest = periodTable[15][71];
-    const int highest = periodTable[0][0];
 
     if (tick == 0) {
         StartNote(module, c, cell);
-        if (e == 0x9)
+        if (e == SampleOffset)
             c->position = static_cast<float>(p * 256);
     }
     if (c->noteCutTick != -1 && c->noteCutTick == tick) {
         c->volume = 0;
         c->noteCutTick = -1;
     }
-    if (e == 0xE && x == 0xD) {
-        if (tick == 0) {
-            c->delayedVolume = c->volume;
-            c->delayedPosition = static_cast<int32_t>(c->position);
-            c->delayedPeriod = c->period;
-            c->volume = 0;
-            c->noteDelayTick = y;
-        } else if (tick == c->noteDelayTick) {
-            c->volume = c->delayedVolume;
-            c->position = static_cast<float>(c->delayedPosition);
-            c->period = c->delayedPeriod;
-            c->noteDelayTick = -1;
-        }
-    }
+    if (e == Extended && x == NoteDelay)
+        DelayNote(c, y, tick);
     // Stale instrument numbers from the other engine are out of this engine's range: silent.
     if (c->period == 0 || c->instrument <= 0 || c->instrument > 31 || !module->modSamples[c->instrument].data) {
-        RenderZeros(ch);
+        RenderSilence(ch);
         return;
     }
-    if (e == 0xE) {
-        if (x == 0x1) {
-            if (tick == 0)
-                c->period -= 2 * y;
-            if (c->period < lowest)
-                c->period = lowest;
-        }
-        if (x == 0x2) {
-            if (tick == 0)
-                c->period += 2 * y;
-            if (c->period > highest)
-                c->period = highest;
-        }
-        if (x == 0x5)
-            module->modSamples[c->instrument].finetune = y < 8 ? y : y - 16;
-    }
-    int pitch = c->period;
-    if (e == 0xC)
+    if (e == Extended)
+        ApplyExtended(module, c, x, y, tick);
+    if (e == SetVolume)
         c->volume = p;
-    if (e == 0xA)
-        c->volumeSlide = VolumeSlideOf(p);
-    if (e == 0x0 && p != 0) {
-        int offset = c->arpeggioStep == 0 ? 0 : c->arpeggioStep == 1 ? c->arpeggioX : c->arpeggioY;
-        c->period = pitch = TablePeriod(c->finetune + offset, c->pitchNote);
-        c->arpeggioStep = c->arpeggioStep == 2 ? 0 : c->arpeggioStep + 1;
-    }
-    if (e == 0x4 || e == 0x6) {
-        // The division truncates toward zero, so a negative swing is as deep as a positive one.
-        int w = Waveform(c->vibratoPosition) * c->vibratoDepth / 256;
-        pitch = c->period + 2 * w;
-        c->vibratoPosition += c->vibratoSpeed;
-    }
-    if (e == 0x1) {
-        if (tick > 0)
-            c->period -= 2 * c->portaUpSpeed;
-        if (c->period < lowest)
-            c->period = lowest;
-        pitch = c->period;
-    }
-    if (e == 0x2) {
-        if (tick > 0)
-            c->period += 2 * c->portaDownSpeed;
-        if (c->period > highest)
-            c->period = highest;
-        pitch = c->period;
-    }
-    if (e == 0x3 || e == 0x5) {
-        if (tick > 0) {
-            int speed = 2 * c->tonePortaSpeed;
-            if (c->period < c->tonePortaTarget) {
-                c->period += speed;
-                if (c->period > c->tonePortaTarget)
-                    c->period = c->tonePortaTarget;
-            } else if (c->period > c->tonePortaTarget) {
-                c->period -= speed;
-                if (c->period < c->tonePortaTarget)
-                    c->period = c->tonePortaTarget;
-            }
-        }
-        pitch = c->period;
-    }
+    if (e == VolumeSlide)
+        c->volumeSlide = SlideAmount(p);
+    const int pitch = PitchThisTick(c, e, p, tick);
     int tremolo = 0;
-    if (e == 0x7) {
+    if (e == Tremolo) {
         tremolo = Waveform(c->tremoloPosition) * c->tremoloDepth / 64;
         c->tremoloPosition += c->tremoloSpeed;
     }
@@ -413,14 +390,6 @@ void UpdateChannel(Module* module, int ch) {
     if (c->volume > 63)
         c->volume = 63;
     RenderChannel(ch, pitch, tremolo);
-}
-
-void NextOrder(const Module* module) {
-    player.orderPosition += 1;
-    if (player.orderPosition >= module->songLength) {
-        player.orderPosition = 0;
-        player.songEnded = 1;
-    }
 }
 
 } // namespace
@@ -443,9 +412,9 @@ void ModTick(Module* module) {
             for (int ch = 0; ch < player.channelCount; ++ch) {
                 // A break row past the pattern (reachable only by an earlier break in this scan) holds no cell.
                 const NoteCell* cell = PatternCell(module, player.orderPosition, player.row, ch);
-                if (cell && cell->effect == 0xD) {
+                if (cell && cell->effect == PatternBreak) {
                     player.row = rowCells[ch].param;
-                    NextOrder(module);
+                    AdvanceOrder(module);
                     player.tick = 0;
                     broke = true;
                 }
@@ -457,13 +426,9 @@ void ModTick(Module* module) {
         }
     }
     if (player.row > 63) {
-        player.orderPosition += 1;
+        AdvanceOrder(module);
         player.patternLoopRow = 0;
         player.row = 0;
-        if (player.orderPosition >= module->songLength) {
-            player.orderPosition = 0;
-            player.songEnded = 1;
-        }
     }
     player.writePosition += player.samplesPerTick;
 }

@@ -5,6 +5,10 @@
 // made safe here, once, instead of on every tick.
 #include "music/music.h"
 
+#include "app/bytes.h"
+#include "app/files.h"
+
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,37 +17,6 @@ namespace {
 
 constexpr long HeaderBytes = 1084; // title, 31 sample headers, song length, restart, orders, signature
 constexpr int ModRows = 64;
-
-int ReadWord(const uint8_t* at) {
-    return (at[0] << 8) | at[1];
-}
-
-// The whole file in one malloc'd block; null (with the reason set) when it cannot be read.
-uint8_t* ReadWholeFile(const char* path, long* size) {
-    FILE* file = fopen(path, "rb");
-    if (!file) {
-        SetModuleError("%s: cannot open the file", path);
-        return nullptr;
-    }
-    long length = -1;
-    if (fseek(file, 0, SEEK_END) == 0)
-        length = ftell(file);
-    if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
-        fclose(file);
-        SetModuleError("%s: cannot read the file", path);
-        return nullptr;
-    }
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(length > 0 ? length : 1));
-    if (!bytes || fread(bytes, 1, length, file) != static_cast<size_t>(length)) {
-        free(bytes);
-        fclose(file);
-        SetModuleError("%s: cannot read the file", path);
-        return nullptr;
-    }
-    fclose(file);
-    *size = length;
-    return bytes;
-}
 
 // The first k whose finetune-0 period, halved back to Amiga units, lies within 2 of the cell's period.
 int16_t NoteIndexOf(int period) {
@@ -57,13 +30,13 @@ int16_t NoteIndexOf(int period) {
 
 void ReadSampleHeader(const uint8_t* at, Sample* sample) {
     memcpy(sample->name, at, 22);
-    sample->length = ReadWord(at + 22) * 2;
+    sample->length = int(ReadBe16(at + 22)) * 2;
     // Only the low nibble is a finetune; trackers ignore the rest of the byte, and so do we.
     int finetune = at[24] & 0x0F;
     sample->finetune = finetune < 8 ? finetune : finetune - 16;
     sample->volume = static_cast<int8_t>(at[25]);
-    sample->loopStart = ReadWord(at + 26) * 2;
-    sample->loopLength = ReadWord(at + 28) * 2;
+    sample->loopStart = int(ReadBe16(at + 26)) * 2;
+    sample->loopLength = int(ReadBe16(at + 28)) * 2;
     sample->data = nullptr;
 }
 
@@ -96,28 +69,9 @@ void ConvertCell(const uint8_t* at, NoteCell* cell) {
         cell->extra = 8;
 }
 
-} // namespace
-
-bool LoadModFile(const char* path, Module* module) {
-    long size = 0;
-    uint8_t* file = ReadWholeFile(path, &size);
-    if (!file)
-        return false;
-    if (size < HeaderBytes) {
-        SetModuleError("%s: truncated inside the MOD header (%ld of %ld bytes)", path, size, HeaderBytes);
-        free(file);
-        return false;
-    }
-
-    // Note indices are looked up in the period table; start-up fills it, but a loader must not depend on that.
-    if (periodTable[8][0] == 0)
-        FillPeriodTable();
-
-    module->isXm = 0;
-    memcpy(module->name, file, 20);
-    for (int n = 1; n <= 31; ++n)
-        ReadSampleHeader(file + 20 + (n - 1) * 30, &module->modSamples[n]);
-
+// Song length, the order table, and how many patterns the song plays and the file stores: those the order
+// table names within the song, and those it names anywhere (trackers save both).
+void ReadOrders(const uint8_t* file, Module* module, int* patternCount, int* storedPatterns) {
     // The order table holds 128 entries; a song length beyond it, or of 0, would play entries never read.
     int songLength = file[950];
     if (songLength < 1)
@@ -127,32 +81,24 @@ bool LoadModFile(const char* path, Module* module) {
     module->songLength = songLength;
     for (int i = 0; i < MaxOrders; ++i)
         module->orders[i] = i < 128 ? file[952 + i] : 0;
-    int channelCount = file[1080] == '8' ? 8 : file[1080] == '6' ? 6 : 4;
-
-    int patternCount = 0;
-    int storedPatterns = 0; // patterns named anywhere in the order table: those a tracker saved
+    *patternCount = 0;
+    *storedPatterns = 0;
     for (int i = 0; i < 128; ++i) {
-        if (i < songLength && module->orders[i] + 1 > patternCount)
-            patternCount = module->orders[i] + 1;
-        if (module->orders[i] + 1 > storedPatterns)
-            storedPatterns = module->orders[i] + 1;
+        if (i < songLength && module->orders[i] + 1 > *patternCount)
+            *patternCount = module->orders[i] + 1;
+        if (module->orders[i] + 1 > *storedPatterns)
+            *storedPatterns = module->orders[i] + 1;
     }
-    long patternBytes = static_cast<long>(ModRows) * channelCount * 4;
-    if (size < HeaderBytes + patternCount * patternBytes) {
-        SetModuleError("%s: truncated inside the pattern data (%d patterns need %ld bytes, the file has %ld)", path,
-                       patternCount, HeaderBytes + patternCount * patternBytes, size);
-        free(file);
-        return false;
-    }
+}
 
+// The patterns the song plays, 64 rows of `channelCount` cells each, from `at` on.
+bool ReadPatterns(const uint8_t* at, const char* path, Module* module, int patternCount, int channelCount) {
     module->patternCount = patternCount;
     module->patterns = static_cast<Pattern*>(calloc(patternCount, sizeof(Pattern)));
     if (!module->patterns) {
         SetModuleError("%s: out of memory", path);
-        free(file);
         return false;
     }
-    const uint8_t* at = file + HeaderBytes;
     for (int p = 0; p < patternCount; ++p) {
         Pattern* pattern = &module->patterns[p];
         pattern->rowCount = ModRows;
@@ -160,7 +106,6 @@ bool LoadModFile(const char* path, Module* module) {
             pattern->channelRows[ch] = static_cast<NoteCell*>(calloc(ModRows, sizeof(NoteCell)));
             if (!pattern->channelRows[ch]) {
                 SetModuleError("%s: out of memory", path);
-                free(file);
                 return false;
             }
         }
@@ -168,21 +113,16 @@ bool LoadModFile(const char* path, Module* module) {
             for (int ch = 0; ch < channelCount; ++ch, at += 4)
                 ConvertCell(at, &pattern->channelRows[ch][row]);
     }
+    return true;
+}
 
-    // Trackers save every pattern that the order table names, also those only named after the song length.
-    // When the file holds those too, their bytes are not sample data: step over them.
-    long sampleBytes = 0;
-    for (int n = 1; n <= 31; ++n)
-        sampleBytes += module->modSamples[n].length;
-    long extraBytes = (storedPatterns - patternCount) * patternBytes;
-    if (extraBytes > 0 && (at - file) + extraBytes + sampleBytes <= size)
-        at += extraBytes;
-
-    // Sample data cut short by the end of the file keeps what is there: the sample is shortened to the bytes
-    // present (and its loop kept inside them); samples wholly past the end become empty.
+// The 31 samples' data, one after another from `at` on. Sample data cut short by the end of the file keeps what
+// is there: the sample is shortened to the bytes present (and its loop kept inside them); samples wholly past
+// the end become empty.
+bool ReadSamples(const uint8_t* at, const uint8_t* end, const char* path, Module* module) {
     for (int n = 1; n <= 31; ++n) {
         Sample* sample = &module->modSamples[n];
-        long available = size - (at - file);
+        const long available = end - at;
         if (sample->length > available)
             sample->length = static_cast<int32_t>(available);
         ClampLoop(sample);
@@ -192,15 +132,67 @@ bool LoadModFile(const char* path, Module* module) {
         sample->data = static_cast<int16_t*>(calloc(sample->length + 10, sizeof(int16_t)));
         if (!sample->data) {
             SetModuleError("%s: out of memory", path);
-            free(file);
             return false;
         }
         for (int i = 0; i < sample->length; ++i)
             sample->data[i] = static_cast<int16_t>(static_cast<int8_t>(at[i]) * 128);
         at += sample->length;
     }
-
-    module->channelCount = channelCount;
-    free(file);
     return true;
+}
+
+bool ParseMod(const uint8_t* file, long size, const char* path, Module* module) {
+    if (size < HeaderBytes) {
+        SetModuleError("%s: truncated inside the MOD header (%ld of %ld bytes)", path, size, HeaderBytes);
+        return false;
+    }
+    // Note indices are looked up in the period table; start-up fills it, but a loader must not depend on that.
+    if (periodTable[8][0] == 0)
+        FillPeriodTable();
+
+    module->isXm = 0;
+    memcpy(module->name, file, 20);
+    for (int n = 1; n <= 31; ++n)
+        ReadSampleHeader(file + 20 + (n - 1) * 30, &module->modSamples[n]);
+    int patternCount = 0, storedPatterns = 0;
+    ReadOrders(file, module, &patternCount, &storedPatterns);
+    const int channelCount = file[1080] == '8' ? 8 : file[1080] == '6' ? 6 : 4;
+
+    const long patternBytes = static_cast<long>(ModRows) * channelCount * 4;
+    if (size < HeaderBytes + patternCount * patternBytes) {
+        SetModuleError("%s: truncated inside the pattern data (%d patterns need %ld bytes, the file has %ld)", path,
+                       patternCount, HeaderBytes + patternCount * patternBytes, size);
+        return false;
+    }
+    if (!ReadPatterns(file + HeaderBytes, path, module, patternCount, channelCount))
+        return false;
+    const uint8_t* at = file + HeaderBytes + patternCount * patternBytes;
+
+    // Patterns the order table names only after the song length are stored too when a tracker saved them; when
+    // the file holds them, their bytes are not sample data: step over them.
+    long sampleBytes = 0;
+    for (int n = 1; n <= 31; ++n)
+        sampleBytes += module->modSamples[n].length;
+    const long extraBytes = (storedPatterns - patternCount) * patternBytes;
+    if (extraBytes > 0 && (at - file) + extraBytes + sampleBytes <= size)
+        at += extraBytes;
+    if (!ReadSamples(at, file + size, path, module))
+        return false;
+    module->channelCount = channelCount;
+    return true;
+}
+
+} // namespace
+
+bool LoadModFile(const char* path, Module* module) {
+    uint8_t* file = nullptr;
+    size_t length = 0;
+    const ReadFileResult read = ReadWholeFile(path, LONG_MAX, &file, &length);
+    if (read != ReadFileOk) {
+        SetModuleError("%s: %s", path, ReadFileReason(read));
+        return false;
+    }
+    const bool loaded = ParseMod(file, long(length), path, module);
+    free(file);
+    return loaded;
 }

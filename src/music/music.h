@@ -209,10 +209,3 @@ double VolumeEnvelopeSustain(int32_t instrument, int32_t position);
 double PanningEnvelopePlain(int32_t instrument, int32_t position);
 double PanningEnvelopeLoop(int32_t instrument, int32_t position);
 double PanningEnvelopeSustain(int32_t instrument, int32_t position);
-
-// --- Player set-up (src/audio/mixer.cpp) ---
-
-// Pans to 0.5; silences all 32 Channels; channelCount from the module.
-void ResetPlayer();
-void BuildClampTable();
-void FreeClampTable();

@@ -5,15 +5,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#define QUIMBLES_X86_DISPATCH 1
-#else
-#define QUIMBLES_X86_DISPATCH 0
-#endif
+#include "app/cpu.h"
 
 int VoiceRunPath = 2;
 

@@ -1,27 +1,10 @@
 // The XM engine: one tick of row effects, per-channel updates and voice rendering, then the song position.
 #include "music/music.h"
+#include "music/row_effects.h"
 
 namespace {
 
 constexpr int KeyOff = 97;
-enum : uint8_t {
-    Arpeggio = 0,
-    PortaUp = 1,
-    PortaDown = 2,
-    TonePorta = 3,
-    Vibrato = 4,
-    TonePortaSlide = 5,
-    VibratoSlide = 6,
-    Tremolo = 7,
-    SetPan = 8,
-    SampleOffset = 9,
-    VolumeSlide = 10,
-    PositionJump = 11,
-    SetVolume = 12,
-    PatternBreak = 13,
-    Extended = 14,
-    SpeedTempo = 15,
-};
 
 // The current row's cells, one per channel; a jump or pattern loop refetches them mid-tick.
 NoteCell rowCache[MaxChannels];
@@ -51,34 +34,12 @@ void FetchRow(const Module* module) {
         rowCache[c] = CellAt(pattern, c, player.row);
 }
 
-void AdvanceOrder(const Module* module) {
-    if (++player.orderPosition >= module->songLength) {
-        player.orderPosition = 0;
-        player.songEnded = 1;
-    }
-}
-
 // The instrument a channel plays, or null when that number names no instrument with samples.
 const Instrument* SoundingInstrument(const Module* module, int32_t number) {
     if (number < 1 || number > MaxInstruments)
         return nullptr;
     const Instrument& instrument = module->instruments[number];
     return instrument.sampleCount > 0 && instrument.samples ? &instrument : nullptr;
-}
-
-// Volume-slide rule: only one of the two nibbles may be set; both or neither slide nothing.
-int32_t SlideAmount(uint8_t param) {
-    int32_t x = param >> 4, y = param & 15;
-    if (y != 0 && x == 0)
-        return -y;
-    if (x != 0 && y == 0)
-        return x;
-    return 0;
-}
-
-int32_t Waveform(int32_t position) {
-    int32_t p = position & 63;
-    return p < 32 ? sineTable[p] : -sineTable[p - 32];
 }
 
 void RowStart(const Module* module, int32_t c) {
@@ -97,16 +58,7 @@ void RowStart(const Module* module, int32_t c) {
             SetEffectTempo(p);
     }
     if (rowCache[c].effect == PositionJump) {
-        int32_t target = rowCache[c].param;
-        // A jump past the song's last position ends the song, and it starts over at position 0.
-        if (target >= module->songLength) {
-            target = 0;
-            player.songEnded = 1;
-        }
-        player.orderPosition = target;
-        player.row = 0;
-        player.patternLoopRow = 0;
-        player.tick = 0;
+        JumpToOrder(module, rowCache[c].param);
         FetchRow(module);
     }
     if (rowCache[c].effect == Arpeggio) {
@@ -140,24 +92,18 @@ void RowStart(const Module* module, int32_t c) {
         ch.portaDownSpeed = rowCache[c].param * 8;
     if (rowCache[c].effect == Extended) {
         int32_t x = rowCache[c].param >> 4, y = rowCache[c].param & 15;
-        if (x == 6) {
-            if (y == 0) {
-                player.patternLoopRow = player.row;
-            } else {
-                player.patternLoopCount = player.patternLoopCount == 0 ? y : player.patternLoopCount - 1;
-                if (player.patternLoopCount > 0)
-                    player.row = player.patternLoopRow;
-            }
+        if (x == PatternLoop) {
+            ApplyPatternLoop(y);
             FetchRow(module);
-        } else if (x == 8) {
+        } else if (x == SetPanCoarse) {
             player.channelPan[c] = static_cast<float>(y * 0.0625);
-        } else if (x == 10) {
+        } else if (x == FineVolumeUp) {
             ch.fineVolumeSlide = y;
-        } else if (x == 11) {
+        } else if (x == FineVolumeDown) {
             ch.fineVolumeSlide = -y;
-        } else if (x == 12) {
+        } else if (x == NoteCut) {
             ch.noteCutTick = y;
-        } else if (x == 14) {
+        } else if (x == PatternDelay) {
             if (player.patternDelay == 0)
                 player.patternDelay = y;
         }
@@ -217,65 +163,53 @@ int32_t VibratoPitch(Channel& ch, int32_t pitch) {
     return pitch + delta * 8;
 }
 
-void UpdateChannel(const Module* module, int32_t c) {
-    Channel& ch = channels[c];
-    const NoteCell& cell = rowCache[c];
-    const int32_t tick = player.tick;
-    ch.volumeEnvelopePosition += 1;
-    ch.panningEnvelopePosition += 1;
+// Tick 0 of a row: the fade-out moves on, the note starts (without a note, a portamento still takes its speed
+// and slide from the cell), and a sample offset moves the position.
+void StartRowOnChannel(const Module* module, Channel& ch, const NoteCell& cell) {
+    ch.fadeVolume = ch.fadeVolume > ch.fadeoutStep ? ch.fadeVolume - ch.fadeoutStep : 0;
+    if (cell.note == -1) {
+        if (cell.effect == TonePorta && cell.param != 0)
+            ch.tonePortaSpeed = cell.param * 8;
+        if (cell.effect == TonePortaSlide)
+            ch.volumeSlide = SlideAmount(cell.param);
+    } else {
+        StartNote(module, ch, cell);
+    }
+    if (cell.effect == SampleOffset)
+        ch.position = static_cast<float>(cell.param * 256);
+}
 
-    if (tick == 0) {
-        ch.fadeVolume = ch.fadeVolume > ch.fadeoutStep ? ch.fadeVolume - ch.fadeoutStep : 0;
-        if (cell.note == -1) {
-            if (cell.effect == TonePorta && cell.param != 0)
-                ch.tonePortaSpeed = cell.param * 8;
-            if (cell.effect == TonePortaSlide)
-                ch.volumeSlide = SlideAmount(cell.param);
-        } else {
-            StartNote(module, ch, cell);
-        }
-        if (cell.effect == SampleOffset)
-            ch.position = static_cast<float>(cell.param * 256);
-    }
-    if (ch.noteCutTick != -1 && ch.noteCutTick == tick) {
-        ch.volume = 0;
-        ch.noteCutTick = -1;
-    }
-    if (cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50)
-        ch.volume = cell.volumeColumn - 0x10;
+// Periods the portamentos keep within: those of the highest and the lowest note.
+int32_t MinPeriod() {
+    static const int32_t period = AmigaPeriod(95, 0);
+    return period;
+}
+int32_t MaxPeriod() {
+    static const int32_t period = AmigaPeriod(0, 0);
+    return period;
+}
 
-    const Instrument* instrument = SoundingInstrument(module, ch.instrument);
-    if (ch.period == 0 || ch.instrument == 0 || !instrument || ch.sampleIndex < 0 ||
-        ch.sampleIndex >= instrument->sampleCount || !instrument->samples[ch.sampleIndex].data) {
-        RenderSilence(c);
-        return;
+// Fine portamento (on tick 0 only, but the limits hold on every tick) and coarse panning.
+void ApplyExtended(Channel& ch, int32_t c, uint8_t param, int32_t tick) {
+    const int32_t x = param >> 4, y = param & 15;
+    if (x == FinePortaUp) {
+        if (tick == 0)
+            ch.period -= y * 8;
+        if (ch.period < MinPeriod())
+            ch.period = MinPeriod();
+    } else if (x == FinePortaDown) {
+        if (tick == 0)
+            ch.period += y * 8;
+        if (ch.period > MaxPeriod())
+            ch.period = MaxPeriod();
+    } else if (x == SetPanCoarse) {
+        player.channelPan[c] = static_cast<float>(y * 0.0625);
     }
+}
 
-    static const int32_t minPeriod = AmigaPeriod(95, 0);
-    static const int32_t maxPeriod = AmigaPeriod(0, 0);
-    const uint8_t effect = cell.effect;
-    const uint8_t param = cell.param;
-    if (effect == Extended) {
-        int32_t x = param >> 4, y = param & 15;
-        if (x == 1) {
-            if (tick == 0)
-                ch.period -= y * 8;
-            if (ch.period < minPeriod)
-                ch.period = minPeriod;
-        } else if (x == 2) {
-            if (tick == 0)
-                ch.period += y * 8;
-            if (ch.period > maxPeriod)
-                ch.period = maxPeriod;
-        } else if (x == 8) {
-            player.channelPan[c] = static_cast<float>(y * 0.0625);
-        }
-    }
+// The period this tick sounds at after arpeggio, vibrato and the portamentos, which also move the channel's own.
+int32_t PitchThisTick(Channel& ch, uint8_t effect, uint8_t param, int32_t tick) {
     int32_t pitch = ch.period;
-    if (effect == SetVolume)
-        ch.volume = param;
-    if (effect == VolumeSlide)
-        ch.volumeSlide = SlideAmount(param);
     if (effect == Arpeggio && param != 0) {
         int32_t f = ch.finetune;
         if (ch.arpeggioStep == 1)
@@ -291,32 +225,58 @@ void UpdateChannel(const Module* module, int32_t c) {
     if (effect == PortaUp) {
         if (tick > 0)
             ch.period -= ch.portaUpSpeed;
-        if (ch.period < minPeriod)
-            ch.period = minPeriod;
+        if (ch.period < MinPeriod())
+            ch.period = MinPeriod();
         pitch = ch.period;
     } else if (effect == PortaDown) {
         if (tick > 0)
             ch.period += ch.portaDownSpeed;
-        if (ch.period > maxPeriod)
-            ch.period = maxPeriod;
+        if (ch.period > MaxPeriod())
+            ch.period = MaxPeriod();
         pitch = ch.period;
     }
     if (effect == VibratoSlide)
         pitch = VibratoPitch(ch, pitch);
     if (effect == TonePorta || effect == TonePortaSlide) {
-        if (tick > 0) {
-            if (ch.period < ch.tonePortaTarget) {
-                ch.period += ch.tonePortaSpeed;
-                if (ch.period > ch.tonePortaTarget)
-                    ch.period = ch.tonePortaTarget;
-            } else if (ch.period > ch.tonePortaTarget) {
-                ch.period -= ch.tonePortaSpeed;
-                if (ch.period < ch.tonePortaTarget)
-                    ch.period = ch.tonePortaTarget;
-            }
-        }
+        if (tick > 0)
+            ch.period = SlideToward(ch.period, ch.tonePortaTarget, ch.tonePortaSpeed);
         pitch = ch.period;
     }
+    return pitch;
+}
+
+void UpdateChannel(const Module* module, int32_t c) {
+    Channel& ch = channels[c];
+    const NoteCell& cell = rowCache[c];
+    const int32_t tick = player.tick;
+    ch.volumeEnvelopePosition += 1;
+    ch.panningEnvelopePosition += 1;
+
+    if (tick == 0)
+        StartRowOnChannel(module, ch, cell);
+    if (ch.noteCutTick != -1 && ch.noteCutTick == tick) {
+        ch.volume = 0;
+        ch.noteCutTick = -1;
+    }
+    if (cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50)
+        ch.volume = cell.volumeColumn - 0x10;
+
+    const Instrument* instrument = SoundingInstrument(module, ch.instrument);
+    if (ch.period == 0 || ch.instrument == 0 || !instrument || ch.sampleIndex < 0 ||
+        ch.sampleIndex >= instrument->sampleCount || !instrument->samples[ch.sampleIndex].data) {
+        RenderSilence(c);
+        return;
+    }
+
+    const uint8_t effect = cell.effect;
+    const uint8_t param = cell.param;
+    if (effect == Extended)
+        ApplyExtended(ch, c, param, tick);
+    if (effect == SetVolume)
+        ch.volume = param;
+    if (effect == VolumeSlide)
+        ch.volumeSlide = SlideAmount(param);
+    const int32_t pitch = PitchThisTick(ch, effect, param, tick);
     int32_t tremoloDelta = 0;
     if (effect == Tremolo) {
         tremoloDelta = Waveform(ch.tremoloPosition) * ch.tremoloDepth / 64;

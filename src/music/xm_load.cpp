@@ -1,6 +1,9 @@
 // XM loader: header, packed patterns, instruments with their sample headers and delta-coded sample data.
 #include "music/music.h"
 
+#include "app/bytes.h"
+#include "app/files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,30 +28,15 @@ uint8_t Byte(XmReader& in) {
 }
 
 uint16_t Word(XmReader& in) {
-    uint16_t value = static_cast<uint16_t>(in.data[in.pos] | in.data[in.pos + 1] << 8);
+    const uint16_t value = static_cast<uint16_t>(ReadLe16(in.data + in.pos));
     in.pos += 2;
     return value;
 }
 
 uint32_t Dword(XmReader& in) {
-    uint32_t value = static_cast<uint32_t>(in.data[in.pos]) | static_cast<uint32_t>(in.data[in.pos + 1]) << 8 |
-                     static_cast<uint32_t>(in.data[in.pos + 2]) << 16 |
-                     static_cast<uint32_t>(in.data[in.pos + 3]) << 24;
+    const uint32_t value = ReadLe32(in.data + in.pos);
     in.pos += 4;
     return value;
-}
-
-bool ReadFile(const char* path, std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    uint8_t block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
-        bytes.insert(bytes.end(), block, block + got);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
 }
 
 constexpr int32_t MaxPatterns = 256; // the order table holds bytes, so no later pattern can ever be played
@@ -188,39 +176,9 @@ bool ReadSampleData(XmReader& in, const char* path, Sample& sample, uint32_t loo
     return true;
 }
 
-// Returns false when the file is refused; sets `cutShort` when the sample data ran into the end of the file.
-bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int32_t index, bool& cutShort) {
-    if (!Has(in, 29)) {
-        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
-        return false;
-    }
-    uint32_t headerSize = Dword(in);
-    std::memcpy(instrument.name, in.data + in.pos, 22);
-    in.pos += 22;
-    Byte(in); // instrument type
-    int32_t sampleCount = Word(in);
-    if (headerSize < 29 || (sampleCount > 0 && headerSize < 243)) {
-        SetModuleError("%s: instrument %d has a header size of %u, too small for its fields", path, index, headerSize);
-        return false;
-    }
-    if (sampleCount == 0) {
-        if (!Has(in, headerSize - 29)) {
-            SetModuleError("%s: truncated inside the header of instrument %d", path, index);
-            return false;
-        }
-        in.pos += headerSize - 29;
-        return true;
-    }
-    if (!Has(in, headerSize - 29)) {
-        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
-        return false;
-    }
-    uint32_t sampleHeaderSize = Dword(in);
-    if (sampleHeaderSize < 40) {
-        SetModuleError("%s: instrument %d has a sample header size of %u, below its 40 bytes", path, index,
-                       sampleHeaderSize);
-        return false;
-    }
+// The rest of an instrument header that has samples: the sample map, both envelopes with their points, sustain
+// and loop indices, the auto-vibrato and the fade-out. `headerSize` is at least 243 here.
+void ReadInstrumentFields(XmReader& in, Instrument& instrument, uint32_t headerSize) {
     for (int k = 0; k < 96; ++k)
         instrument.sampleMap[k] = Byte(in);
     ReadEnvelope(in, instrument.volumePoints);
@@ -241,6 +199,64 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
     instrument.vibratoRate = Byte(in);
     instrument.fadeout = Word(in);
     in.pos += 2 + (headerSize - 243);
+}
+
+// One sample header; the loop is returned in frames, held unsigned until the data is read (FitLoop and the data
+// block bring it into range).
+void ReadSampleHeader(XmReader& in, uint32_t sampleHeaderSize, Sample& sample, uint32_t* loop) {
+    uint32_t length = Dword(in);
+    uint32_t loopStart = Dword(in);
+    uint32_t loopLength = Dword(in);
+    sample.volume = Byte(in);
+    sample.finetune = static_cast<int8_t>(Byte(in));
+    const uint8_t type = Byte(in);
+    sample.panning = Byte(in);
+    sample.relativeNote = static_cast<int8_t>(Byte(in));
+    Byte(in); // reserved
+    std::memcpy(sample.name, in.data + in.pos, 22);
+    in.pos += 22 + (sampleHeaderSize - 40);
+    sample.loopType = (type & 3) == 0 ? 0 : (type & 1) ? 1 : 2;
+    sample.is16Bit = type & 0x10 ? 1 : 0;
+    if (sample.is16Bit) {
+        length >>= 1;
+        loopStart >>= 1;
+        loopLength >>= 1;
+    }
+    sample.length = static_cast<int32_t>(length > 0x7FFFFFFFu ? 0x7FFFFFFFu : length);
+    loop[0] = loopStart;
+    loop[1] = loopLength;
+}
+
+// Returns false when the file is refused; sets `cutShort` when the sample data ran into the end of the file.
+bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int32_t index, bool& cutShort) {
+    if (!Has(in, 29)) {
+        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+        return false;
+    }
+    const uint32_t headerSize = Dword(in);
+    std::memcpy(instrument.name, in.data + in.pos, 22);
+    in.pos += 22;
+    Byte(in); // instrument type
+    const int32_t sampleCount = Word(in);
+    if (headerSize < 29 || (sampleCount > 0 && headerSize < 243)) {
+        SetModuleError("%s: instrument %d has a header size of %u, too small for its fields", path, index, headerSize);
+        return false;
+    }
+    if (!Has(in, headerSize - 29)) {
+        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+        return false;
+    }
+    if (sampleCount == 0) {
+        in.pos += headerSize - 29;
+        return true;
+    }
+    const uint32_t sampleHeaderSize = Dword(in);
+    if (sampleHeaderSize < 40) {
+        SetModuleError("%s: instrument %d has a sample header size of %u, below its 40 bytes", path, index,
+                       sampleHeaderSize);
+        return false;
+    }
+    ReadInstrumentFields(in, instrument, headerSize);
 
     instrument.samples = static_cast<Sample*>(std::calloc(sampleCount, sizeof(Sample)));
     if (!instrument.samples) {
@@ -254,29 +270,7 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
             SetModuleError("%s: truncated inside sample header %d of instrument %d", path, s, index);
             return false;
         }
-        Sample& sample = instrument.samples[s];
-        uint32_t length = Dword(in);
-        uint32_t loopStart = Dword(in);
-        uint32_t loopLength = Dword(in);
-        sample.volume = Byte(in);
-        sample.finetune = static_cast<int8_t>(Byte(in));
-        uint8_t type = Byte(in);
-        sample.panning = Byte(in);
-        sample.relativeNote = static_cast<int8_t>(Byte(in));
-        Byte(in); // reserved
-        std::memcpy(sample.name, in.data + in.pos, 22);
-        in.pos += 22 + (sampleHeaderSize - 40);
-        sample.loopType = (type & 3) == 0 ? 0 : (type & 1) ? 1 : 2;
-        sample.is16Bit = type & 0x10 ? 1 : 0;
-        if (sample.is16Bit) {
-            length >>= 1;
-            loopStart >>= 1;
-            loopLength >>= 1;
-        }
-        // Held unsigned until the data is read; FitLoop and the data block bring them into range.
-        sample.length = static_cast<int32_t>(length > 0x7FFFFFFFu ? 0x7FFFFFFFu : length);
-        loops[2 * s] = loopStart;
-        loops[2 * s + 1] = loopLength;
+        ReadSampleHeader(in, sampleHeaderSize, instrument.samples[s], &loops[2 * s]);
     }
     for (int32_t s = 0; s < sampleCount; ++s) {
         Sample& sample = instrument.samples[s];
@@ -291,18 +285,11 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
     return true;
 }
 
-} // namespace
-
-bool LoadXmFile(const char* path, Module* module) {
-    std::vector<uint8_t> bytes;
-    if (!ReadFile(path, bytes)) {
-        SetModuleError("%s: cannot read the file", path);
-        return false;
-    }
-    XmReader in{bytes.data(), bytes.size(), 0};
+// Everything after the file is in memory; the reader checks every field against the end.
+bool ParseXm(XmReader& in, const char* path, Module* module) {
     module->isXm = 1;
     if (!Has(in, 336)) {
-        SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, bytes.size());
+        SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, in.size);
         return false;
     }
     std::memcpy(module->name, in.data + 17, 20);
@@ -351,4 +338,20 @@ bool LoadXmFile(const char* path, Module* module) {
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool LoadXmFile(const char* path, Module* module) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &bytes, &size);
+    if (read != ReadFileOk) {
+        SetModuleError("%s: %s", path, ReadFileReason(read));
+        return false;
+    }
+    XmReader in{bytes, size, 0};
+    const bool loaded = ParseXm(in, path, module);
+    std::free(bytes);
+    return loaded;
 }

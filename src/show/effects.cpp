@@ -1,46 +1,17 @@
-// The frame buffer and the three effects of the picture scenes. Integer arithmetic with fixed shifts only:
+// The three effects of the picture scenes. Integer arithmetic with fixed shifts only:
 // the look of the fades depends on rounding exactly as below.
 #include "show/effects.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#define QUIMBLES_X86_DISPATCH 1
-#else
-#define QUIMBLES_X86_DISPATCH 0
-#endif
+#include "app/cpu.h"
 
-#include "app/display.h"
-
-uint32_t* FrameBuffer = nullptr;
 int EffectsPath = 2;
-TextRect CurrentTextRect = {0, 0, 0, 0};
-
-bool AllocFrameBuffer() {
-    // Not cleared: the script clears it before the first use.
-    FrameBuffer = static_cast<uint32_t*>(std::malloc(size_t(ScreenWidth) * size_t(ScreenHeight) * 4));
-    if (!FrameBuffer) {
-        SetShowError("out of memory for the frame buffer");
-        return false;
-    }
-    return true;
-}
-
-void FreeFrameBuffer() {
-    std::free(FrameBuffer);
-    FrameBuffer = nullptr;
-}
-
-void ClearFrame() {
-    if (FrameBuffer) {
-        std::memset(FrameBuffer, 0, size_t(ScreenWidth) * size_t(ScreenHeight) * 4);
-    }
-}
+struct TextRect {
+    int32_t x0, y0, x1, y1; // x1 and y1 exclusive
+};
+static TextRect CurrentTextRect = {0, 0, 0, 0};
 
 static void FadeTail(const uint8_t* p, uint32_t* target, uint32_t* end, uint32_t level) {
     for (; target < end; target++, p += 4) {
@@ -141,7 +112,7 @@ void FadePicture(int32_t level) {
     }
     if (!Picture.pixels) {
         // LoadPicture refuses anything but 640 x 480 x 4 bytes, so this only happens when a caller forgot to load.
-        std::memset(FrameBuffer, 0, 640 * 480 * 4);
+        std::memset(FrameBuffer, 0, FrameWidth * FrameHeight * 4);
         return;
     }
     // Levels outside 0..256 are never asked for; holding them there keeps the products within 16 bits.
@@ -149,11 +120,11 @@ void FadePicture(int32_t level) {
 #if QUIMBLES_X86_DISPATCH
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2 && EffectsPath >= 2) {
-        FadeRunAvx2(Picture.pixels, FrameBuffer, 640 * 480, scale);
+        FadeRunAvx2(Picture.pixels, FrameBuffer, FrameWidth * FrameHeight, scale);
         return;
     }
 #endif
-    FadeRun(Picture.pixels, FrameBuffer, 640 * 480, scale);
+    FadeRun(Picture.pixels, FrameBuffer, FrameWidth * FrameHeight, scale);
 }
 
 void SetTextRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
@@ -169,8 +140,8 @@ void DrawTextStrip(int32_t x, int32_t y, int32_t intensity) {
     }
     const int32_t w = rect.x1 - rect.x0;
     const int32_t h = rect.y1 - rect.y0;
-    int64_t cols = (int64_t(x) + w > ScreenWidth) ? int64_t(ScreenWidth) - x : w;
-    int64_t rows = (int64_t(y) + h > ScreenHeight) ? int64_t(ScreenHeight) - y : h;
+    int64_t cols = (int64_t(x) + w > FrameWidth) ? int64_t(FrameWidth) - x : w;
+    int64_t rows = (int64_t(y) + h > FrameHeight) ? int64_t(FrameHeight) - y : h;
     int64_t sx = rect.x0, dx = x;
     int64_t sy = rect.y0, dy = y;
     if (x < 0) {
@@ -191,6 +162,6 @@ void DrawTextStrip(int32_t x, int32_t y, int32_t intensity) {
     const uint32_t level = uint32_t(intensity < 0 ? 0 : intensity > 256 ? 256 : intensity);
     for (int64_t row = 0; row < rows; row++) {
         BlendRun(TextStrip.pixels + size_t(sy + row) * stride + size_t(sx) * 4,
-                 FrameBuffer + size_t(dy + row) * size_t(ScreenWidth) + size_t(dx), cols, level);
+                 FrameBuffer + size_t(dy + row) * size_t(FrameWidth) + size_t(dx), cols, level);
     }
 }

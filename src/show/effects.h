@@ -2,26 +2,15 @@
 #include <cstdint>
 
 #include "image/image.h"
+#include "show/file_wait.h"
+#include "show/frame_buffer.h"
 
-// The frame buffer, the picture slots and the compositing effects the script builds its picture scenes from.
+// The picture slots and the compositing effects the script builds its picture scenes from.
 // Main thread only.
 
-// ScreenWidth x ScreenHeight words of 0x00RRGGBB, rows one after another; null outside the show.
-extern uint32_t* FrameBuffer;
 // The picture of the current scene (640 x 480, R G B A bytes) and the strip of text lines.
 extern Image Picture;
 extern Image TextStrip;
-
-struct TextRect {
-    int32_t x0, y0, x1, y1; // x1 and y1 exclusive
-};
-extern TextRect CurrentTextRect;
-
-// Size of the file in bytes, or -1 when it cannot be opened or measured.
-int32_t FileSize(const char* path);
-// Waits, probing every few milliseconds, until the file has exactly `size` bytes. Says on stderr what it waits for;
-// gives up with false (reason in ShowError) when the size is not reached within about ten seconds.
-bool WaitForFileSize(const char* path, int32_t size);
 
 // Loads a picture that must be 640 x 480 with four bytes per pixel; false with a reason otherwise.
 bool LoadPicture(const char* path, int32_t size);
@@ -30,10 +19,6 @@ bool LoadTextStrip(const char* path, int32_t size);
 void FreePicture();
 void FreeTextStrip();
 
-bool AllocFrameBuffer();
-void FreeFrameBuffer();
-
-void ClearFrame();
 // level 0 (black) .. 256 (the picture unchanged).
 void FadePicture(int32_t level);
 void SetTextRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
@@ -44,7 +29,3 @@ void DrawTextStrip(int32_t x, int32_t y, int32_t intensity);
 // Which code the pixel loops use: 2 the widest the processor has, 1 at most SSE2, 0 plain C++. The results are
 // the same; tests compare them.
 extern int EffectsPath;
-
-// The last reason a loader of the show refused something, one line without a newline.
-const char* ShowError();
-void SetShowError(const char* format, ...) __attribute__((format(printf, 1, 2)));

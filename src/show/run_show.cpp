@@ -4,6 +4,8 @@
 #include "show/script.h"
 
 #include "app/display.h"
+#include "app/exit_signals.h"
+#include "audio/sound_device.h"
 #include "audio/stream.h"
 #include "music/music.h"
 
@@ -22,5 +24,8 @@ int RunShow() {
     const bool soundFailed = StreamFault() != nullptr;
     CloseSound();
     ShutdownDisplay();
+    if (ExitSignal() != 0) {
+        return 128 + ExitSignal();
+    }
     return shown && !soundFailed ? 0 : 1;
 }

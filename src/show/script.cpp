@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "app/display.h"
+#include "app/exit_signals.h"
 #include "app/system.h"
 #include "audio/mixer.h"
 #include "audio/stream.h"
@@ -13,7 +14,13 @@
 
 #include "music/music.h"
 
-const Asset AssetTable[AssetCount] = {
+// The data files in the order the show uses them, each with the exact size it must have before it is read.
+struct Asset {
+    const char* path;
+    int32_t size;
+};
+constexpr int AssetCount = 10;
+static const Asset AssetTable[AssetCount] = {
     {"data/wide.xm", 40420},        {"data/textes.png", 68264},     {"data/le_poilu.png", 133299},
     {"data/garbet_he.png", 143543}, {"data/tabi_feno.png", 125658}, {"data/vacances.png", 117741},
     {"data/tabi.movie", 360063},    {"data/rocu.movie", 316964},    {"data/rocu_mange.movie", 109422},
@@ -27,7 +34,8 @@ void (*ShowFrameObserver)(const uint32_t* frame) = nullptr;
 static uint64_t clockFrequency = 1;
 static uint64_t clockMark = 0;
 
-void ShowFrame() {
+// PresentFrame of the frame buffer, then FlipFrame.
+static void ShowFrame() {
     if (ShowFrameObserver) {
         ShowFrameObserver(FrameBuffer);
     }
@@ -54,7 +62,16 @@ double ReadFrameClock() {
     return result;
 }
 
+// A request to end the program (a signal) ends the show at the next frame: the remaining frames are skipped
+// and the script leaves at the next scene, through the same tear-down as a show that ran to its end.
+static bool Ending() {
+    return ExitSignal() != 0;
+}
+
 static void TextFrame(int32_t level, int32_t x, int32_t y, int32_t intensity) {
+    if (Ending()) {
+        return;
+    }
     ClearFrame();
     FadePicture(level);
     DrawTextStrip(x, y, intensity);
@@ -62,12 +79,15 @@ static void TextFrame(int32_t level, int32_t x, int32_t y, int32_t intensity) {
 }
 
 static void LogoFrame(int32_t level) {
+    if (Ending()) {
+        return;
+    }
     ClearFrame();
     FadePicture(level);
     ShowFrame();
 }
 
-void SlideInText() {
+static void SlideInText() {
     const int32_t w = ScreenWidth;
     // Enters from the right edge while the picture fades in; >> rounds towards minus infinity.
     for (int32_t k = 0; k <= 252; k += 4) {
@@ -81,7 +101,7 @@ void PlayMovie() {
     // again for as long as the count says.
     const int32_t frames = MovieRecordCount < MovieFrameCount ? MovieRecordCount : MovieFrameCount;
     for (int pass = 0; pass < 2; pass++) {
-        for (int32_t i = 0; i < frames; i++) {
+        for (int32_t i = 0; i < frames && !Ending(); i++) {
             ClearFrame();
             DrawMovieFrame(i);
             ShowFrame();
@@ -101,7 +121,11 @@ static bool musicStarted = false;
 
 // Ends the show early: releases what is held, stops the music, says why.
 static bool Abandon() {
-    std::fprintf(stderr, "quimbles: the show ends early: %s\n", ShowError());
+    if (Ending()) {
+        std::fprintf(stderr, "quimbles: ending on signal %d\n", ExitSignal());
+    } else {
+        std::fprintf(stderr, "quimbles: the show ends early: %s\n", ShowError());
+    }
     FreeMovie();
     FreePicture();
     FreeTextStrip();
@@ -114,7 +138,7 @@ static bool Abandon() {
 }
 
 static bool Load(AssetIndex asset) {
-    return LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
+    return !Ending() && LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
 }
 
 bool RunDemoScript() {
@@ -127,7 +151,7 @@ bool RunDemoScript() {
     ShowFrame();
 
     // The module is read only once it has its full size, so the wait comes before the load.
-    if (!WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
+    if (Ending() || !WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
         return Abandon();
     }
     const int index = LoadModule(AssetTable[Music].path);
@@ -196,7 +220,7 @@ bool RunDemoScript() {
     // The movies play in silence.
     SetFadeMode(3);
     for (AssetIndex movie : {Movie1, Movie2, Movie3}) {
-        if (!LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
+        if (Ending() || !LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
             return Abandon();
         }
         PlayMovie();
@@ -215,6 +239,9 @@ bool RunDemoScript() {
         LogoFrame(n);
     }
 
+    if (Ending()) {
+        return Abandon();
+    }
     FreePicture();
     FreeTextStrip();
     StopMusic();

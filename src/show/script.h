@@ -7,23 +7,13 @@
 bool RunDemoScript();
 // The whole program around the script where the platform needs nothing more: takes the display, opens the sound
 // device, runs the script, stops the music and gives both back. 0 when the show ran to its end with its sound,
-// 1 when a set-up step, the script or the sound failed (each says why on stderr).
+// 1 when a set-up step, the script or the sound failed (each says why on stderr), 128 + the signal number when
+// a request to end the program cut the show short.
 int RunShow();
 
-// The data files in the order the show uses them, each with the exact size it must have before it is read.
-struct Asset {
-    const char* path;
-    int32_t size;
-};
-constexpr int AssetCount = 10;
-extern const Asset AssetTable[AssetCount];
-
-// PresentFrame of the frame buffer, then FlipFrame.
-void ShowFrame();
 void StartFrameClock();
 // Time since the previous reading in units of 17 ms; moves the mark to now.
 double ReadFrameClock();
-void SlideInText();
 // Plays the loaded movie twice, paced by the frame clock, then frees it.
 void PlayMovie();
 

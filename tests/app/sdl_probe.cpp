@@ -37,6 +37,17 @@ int16_t Noise(uint64_t n) {
     return int16_t(int32_t(x % 24001) - 12000);
 }
 
+// What the show does on a signal: stop the music, give the devices back, end with 128 + the signal.
+void EndOnSignal() {
+    if (ExitSignal() == 0)
+        return;
+    fprintf(stderr, "quimbles-sdl-probe: ending on signal %d\n", ExitSignal());
+    StopMusic();
+    CloseSound();
+    ShutdownDisplay();
+    exit(128 + ExitSignal());
+}
+
 uint32_t Pattern(int x, int y) {
     return uint32_t((x & 255) << 16 | (y & 255) << 8 | ((x * 7 + y * 3) & 255));
 }
@@ -63,7 +74,8 @@ int ShowFrame(const char* expectedPath) {
     const uint64_t start = ReadPerformanceCounter();
     for (uint64_t flips = 0;; ++flips) {
         PresentFrame(frame.data());
-        FlipFrame(); // ends the program on SIGINT/SIGTERM
+        FlipFrame();
+        EndOnSignal();
         if (flips == 10) {
             printf("shown\n");
             fflush(stdout);
@@ -106,7 +118,7 @@ int PlaySound(double seconds, const char* referencePath, bool busy) {
             minLead = lead < minLead ? lead : minLead;
             maxLead = lead > maxLead ? lead : maxLead;
         }
-        EndOnExitSignal();
+        EndOnSignal();
         if (busy) {
             // Keep the main thread busy the way picture decoding does, with a short breath each frame.
             const uint64_t until = ReadPerformanceCounter() + 15000000;

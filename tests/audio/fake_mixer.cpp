@@ -4,6 +4,7 @@
 #include "app/virtual_clock.h"
 #include "audio/mixer.h"
 #include "audio/stream.h"
+#include "audio/stream_threads.h"
 
 FakeMixerLog fakeMixer;
 

@@ -8,6 +8,7 @@
 #include "app/virtual_platform.h"
 #include "audio/sound_device.h"
 #include "audio/stream.h"
+#include "audio/stream_threads.h"
 #include "fake_mixer.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include "app/display.h"
+#include "app/exit_signals.h"
 #include "app/system.h"
 
 int32_t ScreenWidth = 640;
@@ -13,6 +14,7 @@ std::function<void(const uint32_t*)> onPresent;
 uint64_t counter = 0;
 uint64_t frequency = 1000000;
 int flips = 0;
+int exitSignal = 0;
 
 void Reset() {
     sleeps.clear();
@@ -21,6 +23,7 @@ void Reset() {
     counter = 0;
     frequency = 1000000;
     flips = 0;
+    exitSignal = 0;
 }
 } // namespace fake
 
@@ -47,4 +50,7 @@ uint64_t ReadPerformanceCounter() {
 }
 uint64_t ReadPerformanceFrequency() {
     return fake::frequency;
+}
+int ExitSignal() {
+    return fake::exitSignal;
 }

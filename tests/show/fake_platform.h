@@ -11,5 +11,6 @@ extern std::function<void(const uint32_t*)> onPresent; // called by PresentFrame
 extern uint64_t counter;                               // ReadPerformanceCounter's value
 extern uint64_t frequency;
 extern int flips;
+extern int exitSignal; // ExitSignal's value
 void Reset();
 } // namespace fake

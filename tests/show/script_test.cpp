@@ -283,4 +283,22 @@ TEST_F(Script, MissingOrUnusableFilesEndTheShowCleanly) {
     EXPECT_NE(said.find("100 bytes instead of 40420"), std::string::npos);
 }
 
+TEST_F(Script, ASignalEndsTheShowAtTheNextFrameThroughItsTearDown) {
+    int frames = 0;
+    fake::onPresent = [&](const uint32_t*) {
+        if (++frames == 100) {
+            fake::exitSignal = 15; // arrives while scene 1 is on screen
+        }
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(RunDemoScript());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(frames, 100);
+    EXPECT_EQ(musicCalls.back(), "stop");
+    EXPECT_NE(said.find("ending on signal 15"), std::string::npos);
+    EXPECT_EQ(FrameBuffer, nullptr);
+    EXPECT_EQ(Picture.pixels, nullptr);
+    EXPECT_EQ(TextStrip.pixels, nullptr);
+}
+
 } // namespace

@@ -9,6 +9,7 @@
 #include "app/system.h"
 #include "audio/mixer.h"
 #include "audio/sound_device.h"
+#include "audio/sound_device.h"
 #include "audio/stream.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // underrun count. Needs a sound device (under Wine: a PulseAudio server).
 #include "app/system.h"
 #include "audio/sound_device.h"
-#include "audio/stream.h"
+#include "audio/stream_threads.h"
 #include "devices_required.h"
 
 #define WIN32_LEAN_AND_MEAN

@@ -15,6 +15,7 @@
 #include "show/effects.h"
 #include "show/script.h"
 #include "frame_crc.h"
+#include "wav_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -27,67 +28,6 @@ struct Options {
 };
 
 // A WAV file whose sizes are filled in when it is closed.
-struct WavWriter {
-    FILE* file = nullptr;
-    uint64_t frames = 0;
-};
-
-void PutLe(FILE* f, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; i++) {
-        std::fputc(int((value >> (8 * i)) & 0xFF), f);
-    }
-}
-
-bool OpenWav(WavWriter* wav, const std::string& path) {
-    wav->file = std::fopen(path.c_str(), "wb");
-    if (!wav->file) {
-        std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    std::fwrite("RIFF\0\0\0\0WAVEfmt ", 1, 16, wav->file);
-    PutLe(wav->file, 16, 4);
-    PutLe(wav->file, 1, 2);         // linear PCM
-    PutLe(wav->file, 2, 2);         // stereo
-    PutLe(wav->file, 44100, 4);     // frames per second
-    PutLe(wav->file, 44100 * 4, 4); // bytes per second
-    PutLe(wav->file, 4, 2);         // bytes per frame
-    PutLe(wav->file, 16, 2);        // bits per sample
-    std::fwrite("data\0\0\0\0", 1, 8, wav->file);
-    return true;
-}
-
-void WriteWavFrames(WavWriter* wav, const int16_t* samples, uint32_t frames) {
-    if (!wav->file) {
-        return;
-    }
-    // Little-endian bytes, written a block at a time.
-    uint8_t bytes[4096];
-    size_t used = 0;
-    for (uint32_t i = 0; i < 2 * frames; i++) {
-        bytes[used++] = uint8_t(uint16_t(samples[i]) & 0xFF);
-        bytes[used++] = uint8_t(uint16_t(samples[i]) >> 8);
-        if (used == sizeof bytes || i + 1 == 2 * frames) {
-            std::fwrite(bytes, 1, used, wav->file);
-            used = 0;
-        }
-    }
-    wav->frames += frames;
-}
-
-bool CloseWav(WavWriter* wav) {
-    if (!wav->file) {
-        return true;
-    }
-    const uint64_t bytes = wav->frames * 4;
-    std::fseek(wav->file, 4, SEEK_SET);
-    PutLe(wav->file, uint32_t(36 + bytes), 4);
-    std::fseek(wav->file, 40, SEEK_SET);
-    PutLe(wav->file, uint32_t(bytes), 4);
-    const bool ok = std::fclose(wav->file) == 0;
-    wav->file = nullptr;
-    return ok;
-}
-
 struct Capture {
     Options options;
     FILE* frameLog = nullptr;
@@ -272,7 +212,8 @@ int main(int argc, char** argv) {
         cleanUp();
         return 1;
     }
-    if (!options.wav.empty() && !OpenWav(&capture.wav, options.wav)) {
+    if (!options.wav.empty() && !OpenWav(&capture.wav, options.wav.c_str())) {
+        std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", options.wav.c_str(), std::strerror(errno));
         cleanUp();
         return 1;
     }
@@ -282,7 +223,7 @@ int main(int argc, char** argv) {
                                     std::to_string(options.fps) + " -i - -c:v ffv1 -pix_fmt bgr0 " +
                                     Quote(videoTemp.string());
         capture.videoPipe = popen(command.c_str(), "w");
-        if (!capture.videoPipe || !OpenWav(&capture.videoWav, soundTemp.string())) {
+        if (!capture.videoPipe || !OpenWav(&capture.videoWav, soundTemp.string().c_str())) {
             std::fprintf(stderr, "quimbles-capture: cannot start ffmpeg\n");
             cleanUp();
             return 1;

@@ -105,8 +105,8 @@ Canvas DrawLogo() {
                 chrome = MixRgb(Hex(0x3A1A08), Hex(0xFFC46A), Smooth(0.52, 1.0, v));
             double light = Clamp01(0.75 - (gx + gy) * 4.0);
             chrome = chrome * (0.55 + 0.6 * light);
-            double spec = Smooth(0.6, 1.0, Clamp01(-(gx + gy) * 6.0));
-            chrome = chrome + Rgb{1, 1, 1} * (spec * 0.7);
+            double glint = Smooth(0.6, 1.0, Clamp01(-(gx + gy) * 6.0));
+            chrome = chrome + Rgb{1, 1, 1} * (glint * 0.7);
             c.Blend(x, y, chrome, a);
         }
     // A thin bright rim where the face meets the bevel, and a few star glints on the metal.

@@ -9,6 +9,7 @@
 #include "audio/mixer.h"
 #include "audio/sound_device.h"
 #include "audio/sound_stats.h"
+#include "audio/sound_device.h"
 #include "audio/stream.h"
 #include "music/music.h"
 
