@@ -25,9 +25,8 @@ void Reset() {
 } // namespace fake
 
 void PresentFrame(const uint32_t* pixels) {
-    if (fake::onPresent) {
+    if (fake::onPresent)
         fake::onPresent(pixels);
-    }
 }
 
 long FlipFrame() {
@@ -37,9 +36,8 @@ long FlipFrame() {
 
 void SleepMs(uint32_t milliseconds) {
     fake::sleeps.push_back(milliseconds);
-    if (fake::onSleep) {
+    if (fake::onSleep)
         fake::onSleep(milliseconds);
-    }
 }
 
 uint64_t ReadPerformanceCounter() {
