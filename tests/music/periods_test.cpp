@@ -14,9 +14,9 @@ TEST(Periods, AmigaPeriodInterpolatesTheBaseTable) {
     EXPECT_EQ(AmigaPeriod(49, -17), 3421);  // index 7 (13780 -> 3445) toward 3420 with t = 15/16
     EXPECT_EQ(AmigaPeriod(0, -128), 61424); // index -8: 15356 x 4
     EXPECT_EQ(AmigaPeriod(95, 0), 239);     // B-7: index 88 (7678) x 2 / 64 = 239.9
-    // Single table entries, each read with t = 0: index -1 (14599), 35 (11257) and 82 (8018).
+    // Single table entries, each read with t = 0 in octave 1 (no division): index -1 (14599), 35 (11257), 82 (8018).
     EXPECT_EQ(AmigaPeriod(12, -16), 14599 * 2);
-    EXPECT_EQ(AmigaPeriod(52, 48), 11257 * 2 / 8);
+    EXPECT_EQ(AmigaPeriod(16, 48), 11257 * 2);
     EXPECT_EQ(AmigaPeriod(22, 32), 8018 * 2);
     // Notes outside the table have no period; from octave 18 the divisor 2^17 leaves nothing.
     for (int note : {-1, -100, 12 * 18 + 1, 100000})
