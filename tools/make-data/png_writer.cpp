@@ -1,6 +1,7 @@
 #include "png_writer.h"
 
 #include "deflate.h"
+#include "image/png.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,14 +12,6 @@ namespace {
 void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8)
         out.push_back(uint8_t(v >> s));
-}
-
-int Paeth(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc)
-        return a;
-    return pb <= pc ? b : c;
 }
 
 // Filters every row, choosing per row the filter whose output has the smallest sum of absolute (signed) bytes;
@@ -42,7 +35,7 @@ std::vector<uint8_t> FilterRows(const PngPicture& p) {
                     int a = i >= size_t(bpp) ? row[i - bpp] : 0;
                     int b = up[i];
                     int c = i >= size_t(bpp) ? up[i - bpp] : 0;
-                    int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : Paeth(a, b, c);
+                    int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : PaethPredictor(a, b, c);
                     uint8_t v = uint8_t(row[i] - pred);
                     candidate[i] = v;
                     score += v < 128 ? v : 256 - v;
