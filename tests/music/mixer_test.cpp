@@ -5,14 +5,7 @@
 
 namespace {
 
-class Mixer : public ::testing::Test {
-protected:
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override {
-        player.module = nullptr;
-        ResetMusicState();
-    }
-
+struct Mixer : MusicTest {
     // A bare module with no song, for mixing what the test puts into the MixBuffers.
     Module bare{};
     void PrepareBare(int channelCount) {
@@ -48,28 +41,19 @@ TEST_F(Mixer, SumsSaturateAfterEveryChannel) {
         ASSERT_EQ(nothing[i], 0);
 
     PrepareBare(3);
-    Fill(0, 30000);
-    Fill(1, 30000);
-    Fill(2, -30000);
-    const int16_t* out = MixOnly();
-    for (int i = 0; i < 2 * ChunkFrames; ++i)
-        ASSERT_EQ(out[i], 2767) << i; // 32767 after channel 1, then 32767 - 30000
-
-    Fill(0, 20000);
-    Fill(1, 20000);
-    Fill(2, 0);
-    EXPECT_EQ(MixOnly()[0], 32767);
-    Fill(0, -20000);
-    Fill(1, -20000);
-    EXPECT_EQ(MixOnly()[7], -32767); // never -32768
-    Fill(0, -32768);
-    Fill(1, 0);
-    EXPECT_EQ(MixOnly()[100], -32767);
-    Fill(0, -30000);
-    Fill(1, 30000);
-    Fill(2, 30000);
-    EXPECT_EQ(MixOnly()[5], 30000); // the same values in another order: no saturation on the way
-
+    // Three channels of one value each, and the mix: held to +-32767 after every channel, in channel order.
+    const int sums[][4] = {{30000, 30000, -30000, 2767},
+                           {20000, 20000, 0, 32767},
+                           {-20000, -20000, 0, -32767},
+                           {-32768, 0, 0, -32767},
+                           {-30000, 30000, 30000, 30000}};
+    for (const auto& s : sums) {
+        for (int ch = 0; ch < 3; ++ch)
+            Fill(ch, s[ch]);
+        const int16_t* out = MixOnly();
+        for (int i = 0; i < 2 * ChunkFrames; ++i)
+            ASSERT_EQ(out[i], s[3]) << s[0] << " " << i;
+    }
     bare.channelCount = 0;
     const int16_t* silent = MixOnly();
     for (int i = 0; i < 2 * ChunkFrames; ++i)
@@ -81,42 +65,24 @@ TEST_F(Mixer, FadesTakeTenTicks) {
     PrepareMusic();
     ASSERT_EQ(player.samplesPerTick, 882); // one RenderFrames(882) is one tick
     player.masterVolume = 1.0f;
-    SetFadeMode(1);
-    for (int t = 1; t <= 9; ++t) {
-        RenderFrames(882);
-        ASSERT_GT(player.masterVolume, 0.0f) << t;
-        ASSERT_EQ(FadeMode(), 1);
+    // (mode set before a run of ticks, ticks, volume after them, mode after them): out takes ten ticks of 0.1, in
+    // the same; a new mode takes over from the current volume; 3 and 4 act at once; an unknown mode does nothing.
+    const struct {
+        int mode, ticks;
+        float volume;
+        int after;
+    } steps[] = {{1, 9, 0.1f, 1}, {-2, 1, 0.0f, -1}, {2, 1, 0.1f, 2},  {-2, 9, 1.0f, -1}, {1, 2, 0.8f, 1},
+                 {2, 1, 0.9f, 2}, {3, 1, 0.0f, -1},  {4, 1, 1.0f, -1}, {7, 1, 1.0f, 7}};
+    for (const auto& s : steps) {
+        if (s.mode != -2)
+            SetFadeMode(s.mode);
+        for (int t = 0; t < s.ticks; ++t)
+            RenderFrames(882);
+        EXPECT_NEAR(player.masterVolume, s.volume, 1e-6f) << s.mode;
+        if (s.mode != 7) { // an unknown mode is only checked for leaving the volume alone
+            EXPECT_EQ(FadeMode(), s.after) << s.mode;
+        }
     }
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 0.0f);
-    EXPECT_EQ(FadeMode(), -1);
-
-    // Fading in from 0: 0.1 up per tick.
-    SetFadeMode(2);
-    RenderFrames(882);
-    EXPECT_FLOAT_EQ(player.masterVolume, 0.1f);
-    for (int t = 2; t <= 10; ++t)
-        RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
-    EXPECT_EQ(FadeMode(), -1);
-    // A new mode during a fade takes over from the current volume; 3 and 4 act at once.
-    SetFadeMode(1);
-    RenderFrames(882);
-    RenderFrames(882);
-    SetFadeMode(2);
-    RenderFrames(882);
-    EXPECT_FLOAT_EQ(player.masterVolume, 0.9f);
-    SetFadeMode(3);
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 0.0f);
-    EXPECT_EQ(FadeMode(), -1);
-    SetFadeMode(4);
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
-    EXPECT_EQ(FadeMode(), -1);
-    SetFadeMode(7); // unknown: nothing
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
 }
 
 TEST_F(Mixer, RepeatOneRestartsTheSongEvenWithOtherModulesLoaded) {

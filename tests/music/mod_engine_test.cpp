@@ -12,16 +12,12 @@
 
 namespace {
 
-// What one channel must show on every tick of a run of rows at speed 6: a field, or its frames at a level.
+// What one channel must show on every tick of a run of rows at speed 6: a field, or its frames at 64 x value.
 struct Track {
     int channel;
-    int32_t Channel::*field; // nullptr: the frames of the tick, both sides at Level(value)
+    int32_t Channel::*field; // nullptr: the frames of the tick, both sides at 64 x value
     std::vector<std::array<int, 6>> rows;
 };
-
-int Level(int volume) {
-    return 64 * volume;
-}
 
 // Where a voice stands after `frames` frames at `period`: the step 14318181 / (2 x period) / ticksPerSecond /
 // samplesPerTick held as a float, added frame by frame.
@@ -32,13 +28,8 @@ float AdvancePosition(float pos, int period, int frames = 882, float ticksPerSec
     return pos;
 }
 
-// The player at a song start, driven tick by tick as the mix-down drives it.
-struct ModEngineTest : ::testing::Test {
+struct ModEngineTest : MusicTest {
     Module* module = nullptr;
-    std::vector<int16_t> lastTick[MaxChannels]; // the frames of the last tick, two values per frame
-
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override { ResetMusicState(); }
     bool Load(const ModFile& file) {
         ResetMusicState();
         if (LoadModule(WriteTempFile("engine.mod", file.Bytes()).c_str()) != 0)
@@ -46,27 +37,6 @@ struct ModEngineTest : ::testing::Test {
         PrepareMusic();
         module = player.module;
         return true;
-    }
-    // One tick; stale values are left in the buffers first so that a channel which writes nothing shows up.
-    void Tick() {
-        for (int ch = 0; ch < MaxChannels; ++ch)
-            std::fill_n(player.mixBuffers[0][ch], 2 * MixBufferFrames, int16_t(0x5A5A));
-        player.tickBudget = 1;
-        ModTick(module);
-        for (int ch = 0; ch < module->channelCount; ++ch)
-            lastTick[ch].assign(player.mixBuffers[0][ch], player.mixBuffers[0][ch] + 2 * player.writePosition);
-        player.writePosition = 0;
-    }
-    void Ticks(int n) {
-        for (int i = 0; i < n; ++i)
-            Tick();
-    }
-    // True when every frame of the channel's last tick is (left, right).
-    bool AllFrames(int ch, int left, int right) const {
-        for (size_t i = 0; i < lastTick[ch].size(); i += 2)
-            if (lastTick[ch][i] != left || lastTick[ch][i + 1] != right)
-                return false;
-        return !lastTick[ch].empty();
     }
     // Plays `rows` rows of six ticks; `before(row, tick)` runs ahead of each tick.
     void Play(int rows, const std::vector<Track>& tracks, const std::function<void(int, int)>& before = {}) {
@@ -80,11 +50,10 @@ struct ModEngineTest : ::testing::Test {
                         continue;
                     const int want = k.rows[row][t];
                     if (k.field)
-                        EXPECT_EQ(channels[k.channel].*k.field, want)
-                            << "channel " << k.channel << " row " << row << " tick " << t;
+                        EXPECT_EQ(channels[k.channel].*k.field, want) << k.channel << " row " << row << " tick " << t;
                     else
-                        EXPECT_TRUE(AllFrames(k.channel, Level(want), Level(want)))
-                            << "channel " << k.channel << " row " << row << " tick " << t;
+                        EXPECT_TRUE(AllFrames(k.channel, 64 * want, 64 * want))
+                            << k.channel << " row " << row << " tick " << t;
                 }
             }
     }
@@ -106,45 +75,34 @@ TEST_F(ModEngineTest, NotesPeriodsFinetuneAndLevels) {
     file.Cell(0, 4, 1) = {2, 856};
     ASSERT_TRUE(Load(file));
 
-    Tick();
-    EXPECT_EQ(channels[0].period, 1710);
-    EXPECT_EQ(channels[0].volume, 63); // default volume 64 plays at 63
-    EXPECT_EQ(channels[0].pitchNote, 37);
-    EXPECT_EQ(channels[0].finetune, 8);
-    EXPECT_TRUE(AllFrames(0, 4032, 4032));
-    EXPECT_EQ(lastTick[0].size(), 2u * 882);
+    Tick(); // default volume 64 plays at 63; finetunes 0, +1 and -1 are stored as 8, 9, 7
+    EXPECT_EQ(Fields(channels[0], {Period, Volume, &Channel::pitchNote, Finetune}), (Ints{1710, 63, 37, 8}));
+    EXPECT_EQ(Fields(channels[1], {Period, Volume, Finetune}), (Ints{1703, 32, 9}));
+    EXPECT_EQ(Fields(channels[2], {Period, Finetune}), (Ints{1703, 7}));
+    EXPECT_TRUE(AllFrames(0, 4032, 4032) && AllFrames(1, 2048, 2048));
+    EXPECT_EQ(frames, 882);
     EXPECT_EQ(channels[0].position, AdvancePosition(0.0f, 1710));
-    EXPECT_EQ(channels[1].period, 1703);
-    EXPECT_EQ(channels[1].finetune, 9);
-    EXPECT_TRUE(AllFrames(1, Level(32), Level(32)));
-    EXPECT_EQ(channels[2].finetune, 7);
-    EXPECT_EQ(channels[2].period, 1703);
     EXPECT_TRUE(AllFrames(3, 0, 0)); // a sample without data writes silence over what was there
-
-    player.masterVolume = 0.5f; // 63 x 0.5 truncates to 31; 32 x 0.5 is 16
+    player.masterVolume = 0.5f;      // 63 x 0.5 truncates to 31; 32 x 0.5 is 16
     Tick();
-    EXPECT_TRUE(AllFrames(0, Level(31), Level(31)));
-    EXPECT_TRUE(AllFrames(1, Level(16), Level(16)));
+    EXPECT_TRUE(AllFrames(0, 1984, 1984) && AllFrames(1, 1024, 1024));
     player.masterVolume = 1.0f;
-    Ticks(4);
+    Tick(4);
     channels[1].volume = 20;
     Tick();
-    EXPECT_EQ(channels[0].period, 855);
-    EXPECT_EQ(channels[0].volume, 63);
+    EXPECT_EQ(Fields(channels[0], {Period, Volume}), (Ints{855, 63}));
     EXPECT_EQ(channels[0].position, AdvancePosition(0.0f, 855));
     EXPECT_EQ(channels[1].volume, 32);
     EXPECT_EQ(channels[1].position, AdvancePosition(0.0f, 1703));
-    // E51 rewrites the sample's finetune; the next note of that sample uses it.
-    Ticks(11);
+    // E51 and E5F rewrite the sample's finetune; the next note of that sample uses it.
+    Tick(11);
     EXPECT_EQ(module->modSamples[1].finetune, 1);
     Tick();
-    EXPECT_EQ(channels[0].finetune, 9);
-    EXPECT_EQ(channels[0].period, 1703);
-    Ticks(5);
+    EXPECT_EQ(Fields(channels[0], {Finetune, Period}), (Ints{9, 1703}));
+    Tick(5);
     EXPECT_EQ(module->modSamples[2].finetune, -1);
     Tick();
-    EXPECT_EQ(channels[1].finetune, 7);
-    EXPECT_EQ(channels[1].period, 1703);
+    EXPECT_EQ(Fields(channels[1], {Finetune, Period}), (Ints{7, 1703}));
 }
 
 TEST_F(ModEngineTest, SpeedAndTempoEffects) {
@@ -160,11 +118,11 @@ TEST_F(ModEngineTest, SpeedAndTempoEffects) {
     // F7D: BPM 125 set by an effect gives 881 frames per tick (882 at a song start), from this tick on.
     Tick();
     EXPECT_EQ(player.samplesPerTick, 881);
-    EXPECT_EQ(lastTick[2].size(), 2u * 881);
+    EXPECT_EQ(frames, 881);
     float expected = AdvancePosition(0.0f, 1710, 881, 50.0f, 881);
     EXPECT_EQ(channels[2].position, expected);
     EXPECT_EQ(player.speed, 3);
-    Ticks(2);
+    Tick(2);
     EXPECT_EQ(player.row, 1);
     // F21: BPM 33, 13.2 ticks per second, 3340 frames per tick.
     Tick();
@@ -172,12 +130,12 @@ TEST_F(ModEngineTest, SpeedAndTempoEffects) {
     EXPECT_EQ(player.ticksPerSecond, 13.2f);
     EXPECT_EQ(channels[2].position,
               AdvancePosition(AdvancePosition(expected, 1710, 2 * 881, 50.0f, 881), 1710, 3340, 13.2f, 3340));
-    Ticks(2);
+    Tick(2);
     // F20 is still a speed: 32 ticks per row; F00 ends every row after one tick.
-    Ticks(31);
+    Tick(31);
     EXPECT_EQ(player.row, 2);
     EXPECT_EQ(player.speed, 32);
-    Ticks(2);
+    Tick(2);
     EXPECT_EQ(player.speed, 0);
     EXPECT_EQ(player.row, 4);
     Tick();
@@ -349,8 +307,8 @@ TEST_F(ModEngineTest, SampleEndAndForwardLoop) {
     float pos = 0;
     for (int frame = 0; frame<882; ++frame, pos = int(pos)> 100 ? pos : pos + step) {
         const int expected = int(pos) < 100 ? 4032 : 0;
-        ASSERT_EQ(lastTick[0][2 * frame], expected) << frame;
-        ASSERT_EQ(lastTick[0][2 * frame + 1], expected) << frame;
+        ASSERT_EQ(player.mixBuffers[0][0][2 * frame], expected) << frame;
+        ASSERT_EQ(player.mixBuffers[0][0][2 * frame + 1], expected) << frame;
     }
     EXPECT_EQ(channels[0].period, 0);
     Tick();
@@ -359,10 +317,10 @@ TEST_F(ModEngineTest, SampleEndAndForwardLoop) {
     // after it reads from 10 on.
     channels[1].position = 29.5f;
     Tick();
-    EXPECT_EQ(lastTick[1][0], 1228);
-    EXPECT_EQ(lastTick[1][1], 1229);
+    EXPECT_EQ(player.mixBuffers[0][1][0], 1228);
+    EXPECT_EQ(player.mixBuffers[0][1][1], 1229);
     const int value = int((1280 + (double(29.5f + step) - 30) * 128) * 0.984375);
-    EXPECT_EQ(lastTick[1][2], int(value * 0.5));
+    EXPECT_EQ(player.mixBuffers[0][1][2], int(value * 0.5));
     for (int t = 0; t < 20; ++t, Tick()) {
         EXPECT_LT(channels[1].position, 30.0f + step);
         EXPECT_GE(channels[1].position, 10.0f);
@@ -383,36 +341,21 @@ TEST_F(ModEngineTest, BreaksJumpsLoopsAndDelays) {
     file.Cell(2, 10, 0) = {0, 0, 0xB, 0x7F};
     ASSERT_TRUE(Load(file));
     player.speed = 1;
-    Tick(); // D10 continues at row 16 of the next position
-    EXPECT_EQ(player.orderPosition, 1);
-    EXPECT_EQ(player.row, 16);
-    Tick(); // D40 names row 64: one position further, row 0
-    EXPECT_EQ(player.orderPosition, 3);
-    EXPECT_EQ(player.row, 0);
-    // B01 jumps at once: the note of the target row sounds in this tick, and the D10 beside the jump is gone.
-    Tick();
-    EXPECT_EQ(channels[2].period, 1710);
-    EXPECT_EQ(player.orderPosition, 1);
-    EXPECT_EQ(player.row, 1);
-    EXPECT_EQ(player.songEnded, 0);
-    player.orderPosition = 3; // a break on the last position wraps the song
-    player.row = 5;
-    Tick();
-    EXPECT_EQ(player.orderPosition, 0);
-    EXPECT_EQ(player.songEnded, 1);
-    player.songEnded = 0;
-    player.orderPosition = 2; // the last row moves on to the next position
-    player.row = 63;
-    Tick();
-    EXPECT_EQ(player.orderPosition, 3);
-    EXPECT_EQ(player.row, 0);
-    EXPECT_EQ(player.songEnded, 0);
-    player.orderPosition = 2; // a jump past the song ends it: position 0, whose D10 moves on to 1, row 16
-    player.row = 10;
-    Tick();
-    EXPECT_EQ(player.songEnded, 1);
-    EXPECT_EQ(player.orderPosition, 1);
-    EXPECT_EQ(player.row, 16);
+    // Each row: the order position and row set before the tick (-1: where the song stands), and the position,
+    // row and song-end flag after it. D10 continues at row 16 of the next position; D40 names row 64: one position
+    // further, row 0; B01 jumps at once and the D10 beside it is gone; a break on the last position wraps the song;
+    // the last row moves on; a jump past the song ends it at position 0, whose D10 moves on to 1, row 16.
+    const int steps[][5] = {{-1, -1, 1, 16, 0}, {-1, -1, 3, 0, 0}, {-1, -1, 1, 1, 0},
+                            {3, 5, 0, 0, 1},    {2, 63, 3, 0, 0},  {2, 10, 1, 16, 1}};
+    for (const auto& s : steps) {
+        if (s[0] >= 0)
+            player.orderPosition = s[0], player.row = s[1], player.songEnded = 0;
+        Tick();
+        EXPECT_EQ((Ints{player.orderPosition, player.row, player.songEnded}), (Ints{s[2], s[3], s[4]})) << s[0];
+        if (&s == &steps[2]) {
+            EXPECT_EQ(channels[2].period, 1710); // the note of the target row sounds in this tick
+        }
+    }
 
     // E60 .. E63 plays rows 0..15 four times; EE2 lengthens its row by two ticks, and a note on the delayed row
     // takes its pitch without restarting or taking the default volume.
@@ -432,13 +375,13 @@ TEST_F(ModEngineTest, BreaksJumpsLoopsAndDelays) {
     player.speed = 6;
     player.row = 19;
     player.tick = 0;
-    Ticks(6);
+    Tick(6);
     const float before = channels[2].position;
     Tick();
     EXPECT_EQ(channels[2].period, 1710);
     EXPECT_EQ(channels[2].volume, 16);
     EXPECT_EQ(channels[2].position, AdvancePosition(before, 1710));
-    Ticks(6);
+    Tick(6);
     EXPECT_EQ(player.row, 20);
     Tick();
     EXPECT_EQ(player.row, 21);

@@ -33,16 +33,11 @@ TEST_F(ModLoadTest, CellsNotesAndChannelCounts) {
     for (int i = 0; i < 36; ++i)
         file.Cell(0, 10 + i, 2) = {1, amiga[i], 0, 0};
     ASSERT_TRUE(Load(file));
-    EXPECT_EQ(module->isXm, 0);
-    EXPECT_EQ(module->channelCount, 8);
-    EXPECT_EQ(std::string(module->name, 11), "test module");
-    EXPECT_EQ(module->patterns[0].rowCount, 64);
     const NoteCell& a = CellAt(0, 0, 0);
-    EXPECT_EQ(a.instrument, 19);
-    EXPECT_EQ(a.period, 428);
-    EXPECT_EQ(a.effect, 0xC);
-    EXPECT_EQ(a.param, 0x10);
-    EXPECT_EQ(a.note, 49);
+    EXPECT_EQ((Ints{module->isXm, module->channelCount, module->patterns[0].rowCount, a.instrument, a.period, a.effect,
+                    a.param, a.note}),
+              (Ints{0, 8, 64, 19, 428, 0xC, 0x10, 49}));
+    EXPECT_EQ(std::string(module->name, 11), "test module");
     EXPECT_EQ(CellAt(0, 0, 7).note, -1);
     EXPECT_EQ(CellAt(0, 0, 7).instrument, 5);
     EXPECT_EQ(CellAt(0, 2, 0).note, 37);
@@ -78,29 +73,18 @@ TEST_F(ModLoadTest, SamplesPatternCountAndRepairs) {
     EXPECT_EQ(module->patternCount, 6);
     EXPECT_EQ(module->songLength, 3);
     const Sample* s = module->modSamples;
-    EXPECT_EQ(s[1].length, 32);
-    EXPECT_EQ(s[1].finetune, -1);
-    EXPECT_EQ(s[1].loopStart, 4);
-    EXPECT_EQ(s[1].loopLength, 16);
-    EXPECT_EQ(s[1].data[0], -16384);
-    EXPECT_EQ(s[1].data[1], -128);
-    EXPECT_EQ(s[1].data[2], 16256);
-    EXPECT_EQ(s[1].data[32], 0); // padding after the data
-    EXPECT_EQ(s[2].finetune, 7);
-    EXPECT_EQ(s[2].volume, 40);
-    EXPECT_EQ(s[2].data[1], -0x40 * 128);
-    EXPECT_EQ(s[3].finetune, -8);
-    EXPECT_EQ(s[3].volume, 127);
+    // Finetune nibbles 0xF, 7, 8 are -1, 7, -8; loops are in words; 8-bit values times 128; sample 4 follows
+    // sample 2 directly (sample 3 took no bytes); a loop starting at the end, or wholly missing, goes.
+    EXPECT_EQ((Ints{s[1].length, s[1].finetune, s[1].loopStart, s[1].loopLength, s[1].data[0], s[1].data[1],
+                    s[1].data[2], s[1].data[32]}),
+              (Ints{32, -1, 4, 16, -16384, -128, 16256, 0}));
+    EXPECT_EQ((Ints{s[2].finetune, s[2].volume, s[2].data[1], s[3].finetune, s[3].volume}),
+              (Ints{7, 40, -0x40 * 128, -8, 127}));
     EXPECT_EQ(s[3].data, nullptr);
-    EXPECT_EQ(s[4].data[0], 128); // sample 4 follows sample 2 directly: sample 3 took no bytes
-    EXPECT_EQ(s[4].loopStart, 12);
-    EXPECT_EQ(s[4].loopLength, 4);
-    EXPECT_EQ(s[5].loopLength, 0);
-    EXPECT_EQ(s[6].length, 5);
-    EXPECT_EQ(s[6].data[4], 5 * 128);
-    EXPECT_EQ(s[6].loopLength, 0); // the loop lay wholly in the missing part
     EXPECT_EQ(s[7].data, nullptr);
-
+    EXPECT_EQ((Ints{s[4].data[0], s[4].loopStart, s[4].loopLength, s[5].loopLength, s[6].length, s[6].data[4],
+                    s[6].loopLength}),
+              (Ints{128, 12, 4, 0, 5, 5 * 128, 0}));
     // A song length of 0 plays the first order; one above 128 is held to the table's 128 entries.
     ModFile zero(4, 1), big(4, 1);
     zero.songLength = 0;

@@ -5,6 +5,9 @@
 #include "test_temp.h"
 #include "xm_writer.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +66,50 @@ inline XmInstrument RampInstrument(int frames, int volume = 64) {
 inline int LoadXm(const std::string& name, const XmSong& song) {
     return LoadModule(WriteTempFile(name, makedata::WriteXm(song)).c_str());
 }
+
+// Channel fields side by side, to check a row of hand-worked values at once.
+constexpr auto Period = &Channel::period, Volume = &Channel::volume, Finetune = &Channel::finetune,
+               Instrument_ = &Channel::instrument;
+inline std::vector<int> Fields(const Channel& c, std::initializer_list<int32_t Channel::*> fields) {
+    std::vector<int> out;
+    for (auto f : fields)
+        out.push_back(c.*f);
+    return out;
+}
+using Ints = std::vector<int>;
+
+// A clean player around every test, and the engine driven one tick at a time as the mix-down drives it.
+struct MusicTest : ::testing::Test {
+    void SetUp() override { ResetMusicState(); }
+    void TearDown() override {
+        player.module = nullptr;
+        ResetMusicState();
+    }
+    void Start(const XmSong& song) {
+        ResetMusicState();
+        ASSERT_EQ(LoadXm("engine.xm", song), 0) << ModuleError();
+        PrepareMusic();
+    }
+    // Stale values go into the buffers first, so that a channel which writes nothing shows up.
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            for (auto& buffer : player.mixBuffers[0])
+                std::fill_n(buffer, 2 * MixBufferFrames, int16_t(0x5A5A));
+            player.tickBudget = 1;
+            player.module->isXm ? XmTick(player.module) : ModTick(player.module);
+            frames = player.writePosition;
+            player.writePosition = 0;
+        }
+    }
+    // True when every frame channel `ch` wrote in the last tick is (left, right).
+    bool AllFrames(int ch, int left, int right) const {
+        for (int f = 0; f < frames; ++f)
+            if (player.mixBuffers[0][ch][2 * f] != left || player.mixBuffers[0][ch][2 * f + 1] != right)
+                return false;
+        return frames > 0;
+    }
+    int frames = 0;
+};
 
 // A 31-sample MOD file, every field where the format puts it.
 struct ModCell {

@@ -12,11 +12,7 @@ namespace {
 constexpr int StepOne = 27963;
 constexpr int StepHalf = 2 * 27963;
 
-class Voice : public ::testing::Test {
-protected:
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override { ResetMusicState(); }
-
+struct Voice : MusicTest {
     // Loads one instrument with one 16-bit sample of `values`, and sets channel 0 up to play it at volume 63.
     void Prepare(const std::vector<int>& values, int loopType = 0, int loopStart = 0, int loopLength = 0,
                  int panning = 255, XmInstrument in = {}) {
@@ -184,30 +180,23 @@ TEST_F(Voice, EnvelopesPlainSustainedAndLooped) {
     song.instruments = {plain, sustain, loop, broken, full};
     ASSERT_EQ(LoadXm("envelopes.xm", song), 0) << ModuleError();
 
-    EXPECT_DOUBLE_EQ(VolumeEnvelopePlain(1, 0), 1.0);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopePlain(1, 5), 0.5);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopePlain(1, 10), 0.0); // at the last point: the default
-    EXPECT_DOUBLE_EQ(PanningEnvelopePlain(1, 2), 0.2);
-    EXPECT_DOUBLE_EQ(PanningEnvelopePlain(1, 10), 0.5); // past the last point: the panning default
-
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeSustain(2, 2), 0.5);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeSustain(2, 6), 1.0);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeSustain(2, 100000), 1.0);
-    EXPECT_DOUBLE_EQ(PanningEnvelopeSustain(2, 3), 0.25); // sustain index 0: always the first point
-
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeLoop(3, 15), 0.5); // 0 + 15 mod 10
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeLoop(3, 10), 0.0);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeLoop(3, 27), 0.7);  // 0 + 27 mod 10 = 7
-    EXPECT_DOUBLE_EQ(PanningEnvelopeLoop(3, 5), 0.5);  // before the loop start: not folded
-    EXPECT_DOUBLE_EQ(PanningEnvelopeLoop(3, 25), 0.5); // 10 + 15 mod 10 = 15: halfway down from 64
-    EXPECT_DOUBLE_EQ(PanningEnvelopeLoop(3, 12), 0.8);
-
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeLoop(4, 2), 0.6);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeSustain(4, 3), 0.4);
-    EXPECT_DOUBLE_EQ(PanningEnvelopeSustain(4, 3), 0.125); // the last of the twelve
-    EXPECT_DOUBLE_EQ(PanningEnvelopeLoop(4, 300), 0.5);
-    EXPECT_DOUBLE_EQ(VolumeEnvelopeSustain(5, 1000), 40.0 / 64);
-    // Instrument numbers with no instrument behind them give the defaults.
-    EXPECT_DOUBLE_EQ(VolumeEnvelopePlain(200, 3), 0.0);
-    EXPECT_DOUBLE_EQ(PanningEnvelopePlain(0, 3), 0.5);
+    // (function, instrument, x, value): past the last point the defaults (0 and 0.5); sustain index 0 is always
+    // the first point; loops fold x back by their length from the loop start on; loop ends that share an x, and
+    // indices past the twelve points, hold the last point; instrument 5's sustain index 12 on twelve points holds
+    // the twelfth, not the panning point behind it; instruments not there give the defaults.
+    using Envelope = double (*)(int, int);
+    const Envelope VP = VolumeEnvelopePlain, PP = PanningEnvelopePlain, VS = VolumeEnvelopeSustain,
+                   PS = PanningEnvelopeSustain, VL = VolumeEnvelopeLoop, PL = PanningEnvelopeLoop;
+    const struct {
+        Envelope f;
+        int instrument, x;
+        double value;
+    } points[] = {{VP, 1, 0, 1.0},   {VP, 1, 5, 0.5},   {VP, 1, 10, 0.0},  {PP, 1, 2, 0.2},
+                  {PP, 1, 10, 0.5},  {VS, 2, 2, 0.5},   {VS, 2, 6, 1.0},   {VS, 2, 100000, 1.0},
+                  {PS, 2, 3, 0.25},  {VL, 3, 15, 0.5},  {VL, 3, 10, 0.0},  {VL, 3, 27, 0.7},
+                  {PL, 3, 5, 0.5},   {PL, 3, 25, 0.5},  {PL, 3, 12, 0.8},  {VL, 4, 2, 0.6},
+                  {VS, 4, 3, 0.4},   {PS, 4, 3, 0.125}, {PL, 4, 300, 0.5}, {VS, 5, 1000, 40.0 / 64},
+                  {VP, 200, 3, 0.0}, {PP, 0, 3, 0.5}};
+    for (const auto& p : points)
+        EXPECT_DOUBLE_EQ(p.f(p.instrument, p.x), p.value) << &p - points;
 }

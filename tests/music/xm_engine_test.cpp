@@ -3,30 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 constexpr int C4 = 49, C5 = 61;
 
-class XmEngine : public ::testing::Test {
-protected:
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override { ResetMusicState(); }
-
-    void Start(const XmSong& song) {
-        ResetMusicState();
-        ASSERT_EQ(LoadXm("engine.xm", song), 0) << ModuleError();
-        PrepareMusic();
-    }
-    // One engine tick, as the mix-down runs it, with the write position kept at the buffer start.
-    void Tick() {
-        player.tickBudget = 1;
-        XmTick(player.module);
-        player.writePosition = 0;
-    }
-    void Ticks(int n) {
-        for (int i = 0; i < n; ++i)
-            Tick();
-    }
+struct XmEngine : MusicTest {
     // Channel 0's `field` after each of `n` ticks.
     std::vector<int> After(int n, int32_t Channel::*field) {
         std::vector<int> seen;
@@ -65,13 +48,13 @@ TEST_F(XmEngine, SpeedAndTempoEffects) {
     EXPECT_EQ(player.samplesPerTick, 882);
     Tick();
     EXPECT_EQ(player.speed, 32); // F20: 32 is still a speed
-    Ticks(31);
+    Tick(31);
     EXPECT_EQ(player.row, 1);
     Tick();
     EXPECT_EQ(player.speed, 32);
     EXPECT_EQ(player.samplesPerTick, 3340); // F21: 33 BPM
     EXPECT_EQ(player.ticksPerSecond, 13.2f);
-    Ticks(31);
+    Tick(31);
     Tick();
     EXPECT_EQ(player.samplesPerTick, 881); // F7D: 125 BPM by the effect rule
     EXPECT_EQ(player.ticksPerSecond, 50.0f);
@@ -92,40 +75,27 @@ TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
     Start(spec);
     Channel& ch = channels[0];
     Tick();
-    EXPECT_EQ(ch.instrument, 1);
-    EXPECT_EQ(ch.volume, 40);
-    EXPECT_EQ(ch.period, 3420);
-    EXPECT_EQ(ch.pitchNote, C4);
-    EXPECT_EQ(ch.fadeVolume, 65536);
+    EXPECT_EQ(Fields(ch, {Instrument_, Volume, Period, &Channel::pitchNote, &Channel::fadeVolume}),
+              (Ints{1, 40, 3420, C4, 65536}));
     EXPECT_EQ(ch.position, Advance(0.0f, 3420));
     EXPECT_EQ(player.module->linearFrequencies, 0);
     Tick();
     EXPECT_EQ(ch.volume, 30);
-    // A note without instrument keeps the instrument and the volume, and restarts the sample.
-    Tick();
-    EXPECT_EQ(ch.instrument, 1);
-    EXPECT_EQ(ch.volume, 30);
+    Tick(); // a note without instrument keeps the instrument and the volume, and restarts the sample
+    EXPECT_EQ(Fields(ch, {Instrument_, Volume}), (Ints{1, 30}));
     EXPECT_EQ(ch.position, Advance(0.0f, 3420));
-    // An instrument without a note changes nothing.
     float before = ch.position;
-    Tick();
-    EXPECT_EQ(ch.instrument, 1);
-    EXPECT_EQ(ch.volume, 30);
+    Tick(); // an instrument without a note changes nothing
+    EXPECT_EQ(Fields(ch, {Instrument_, Volume}), (Ints{1, 30}));
     EXPECT_EQ(ch.position, Advance(before, 3420));
-    // 9xx with 0x10 starts at frame 4096.
-    Tick();
+    Tick(); // 9xx with 0x10 starts at frame 4096
     EXPECT_EQ(ch.volume, 40);
     EXPECT_EQ(ch.position, Advance(4096.0f, 3420));
-    // Volume column 0x50 is 64, held to 63.
-    Tick();
+    Tick(); // volume column 0x50 is 64, held to 63
     EXPECT_EQ(ch.volume, 63);
-    // Key-off silences at once.
-    Tick();
-    EXPECT_EQ(ch.period, 0);
-    EXPECT_EQ(ch.instrument, 0);
-    EXPECT_EQ(ch.volume, 0);
-    for (int k = 0; k < 2 * 882; ++k)
-        ASSERT_EQ(player.mixBuffers[0][0][k], 0);
+    Tick(); // key-off silences at once
+    EXPECT_EQ(Fields(ch, {Period, Instrument_, Volume}), (Ints{0, 0, 0}));
+    EXPECT_TRUE(AllFrames(0, 0, 0));
 }
 
 TEST_F(XmEngine, PitchEffects) {
@@ -200,7 +170,7 @@ TEST_F(XmEngine, PatternLoopAndPatternDelay) {
     XmSong delay = Song(1, 4, 6, {{{C4, 1, 0x10 + 20, 0, 0}}, {{C4, 1, 0, 14, 0xE2}}});
     delay.instruments = {LongInstrument(40)};
     Start(delay);
-    Ticks(6);
+    Tick(6);
     ASSERT_EQ(player.row, 1);
     float pos = channels[0].position;
     Tick();
@@ -214,56 +184,36 @@ TEST_F(XmEngine, PatternLoopAndPatternDelay) {
     EXPECT_EQ(ticks, 8);
 }
 
-// Four patterns of 32 rows in order, on two channels at one tick per row.
-XmSong FourPatterns() {
-    XmSong song = Song(2, 32, 1);
-    song.patterns.resize(4, song.patterns[0]);
-    song.orders = {0, 1, 2, 3};
-    return song;
-}
-
 TEST_F(XmEngine, BreaksAndJumps) {
-    XmSong spec = FourPatterns();
-    spec.patterns[0].At(0, 0) = {0, 0, 0, 13, 0x10};  // D10: row 16 of the next pattern
-    spec.patterns[1].At(16, 0) = {0, 0, 0, 13, 0x40}; // beyond the next pattern's rows
-    Start(spec);
-    Tick();
-    EXPECT_EQ(player.orderPosition, 1);
-    EXPECT_EQ(player.row, 16);
-    Tick();
-    EXPECT_EQ(player.orderPosition, 3);
-    EXPECT_EQ(player.row, 0);
-
-    // A jump and a break in one row: the jump acts at the first tick and the break is lost.
-    spec = FourPatterns();
-    spec.patterns[2].At(0, 0) = {0, 0, 0, 11, 0x01};
-    spec.patterns[2].At(0, 1) = {0, 0, 0, 13, 0x05};
-    Start(spec);
-    player.orderPosition = 2;
-    Tick();
-    EXPECT_EQ(player.orderPosition, 1);
-    EXPECT_EQ(player.row, 1);
-    EXPECT_EQ(player.songEnded, 0);
-    // Playing past the last row of the last position wraps to 0 and ends the song.
-    player.orderPosition = 3;
-    player.row = 31;
-    Tick();
-    EXPECT_EQ(player.orderPosition, 0);
-    EXPECT_EQ(player.row, 0);
-    EXPECT_EQ(player.songEnded, 1);
-
-    // A jump past the song's end starts the song over.
-    spec = FourPatterns();
-    spec.patterns[0].At(0, 0) = {0, 0, 0, 11, 0x30};
-    Start(spec);
-    Tick();
-    EXPECT_EQ(player.orderPosition, 0);
-    EXPECT_EQ(player.row, 1);
-    EXPECT_EQ(player.songEnded, 1);
-
+    // Cells (pattern, row, channel, effect, param) in four patterns of 32 rows, the position and row set before
+    // one tick, and the position, row and song-end flag after it.
+    struct Case {
+        std::vector<std::array<int, 5>> cells;
+        int order, row;
+        Ints after;
+    };
+    const Case cases[] = {
+        {{{0, 0, 0, 13, 0x10}}, 0, 0, {1, 16, 0}},  // D10: row 16 of the next pattern
+        {{{1, 16, 0, 13, 0x40}}, 1, 16, {3, 0, 0}}, // beyond the next pattern's rows: one pattern further
+        {{{2, 0, 0, 11, 0x01}, {2, 0, 1, 13, 0x05}}, 2, 0, {1, 1, 0}}, // the jump acts at once, the break is lost
+        {{}, 3, 31, {0, 0, 1}},                                        // past the last row: wrap, song ended
+        {{{0, 0, 0, 11, 0x30}}, 0, 0, {0, 1, 1}},                      // a jump past the song starts it over
+    };
+    for (const Case& c : cases) {
+        XmSong song = Song(2, 32, 1);
+        song.patterns.resize(4, song.patterns[0]);
+        song.orders = {0, 1, 2, 3};
+        for (const auto& k : c.cells)
+            song.patterns[k[0]].At(k[1], k[2]) = {0, 0, 0, k[3], k[4]};
+        Start(song);
+        player.orderPosition = c.order;
+        player.row = c.row;
+        Tick();
+        EXPECT_EQ((Ints{player.orderPosition, player.row, player.songEnded}), c.after) << c.order << " " << c.row;
+    }
     // Two breaks in one row: the end-of-row scan goes on at the new position, so the second channel's break is
     // read from there.
-    spec = Song(2, 8, 1, {{{0, 0, 0, 13, 0x00}, {0, 0, 0, 13, 0x00}}});
+    XmSong spec = Song(2, 8, 1, {{{0, 0, 0, 13, 0x00}, {0, 0, 0, 13, 0x00}}});
     spec.orders = {0, 0, 0, 0};
     Start(spec);
     Tick();
@@ -296,6 +246,6 @@ TEST_F(XmEngine, BrokenReferencesPlaySilentlyAndSafely) {
     EXPECT_EQ(player.songEnded, 1);
     player.orderPosition = 1;
     player.row = 0;
-    Ticks(64);
+    Tick(64);
     EXPECT_EQ(player.orderPosition, 2);
 }

@@ -5,11 +5,7 @@
 
 namespace {
 
-class XmLoad : public ::testing::Test {
-protected:
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override { ResetMusicState(); }
-};
+struct XmLoad : MusicTest {};
 
 XmSong OneInstrumentSong() {
     XmSong song = Song(2, 4, 6, {{{49, 1, 0x40, 0x0F, 0x03}, {97, 0, 0, 0, 0}}, {}, {{0, 0, 0, 0x0C, 0x20}}});
@@ -33,22 +29,15 @@ TEST_F(XmLoad, HeaderPatternsAndCellsLandInTheirFields) {
     song.flags = 3;
     ASSERT_EQ(LoadXm("fields.xm", song), 0) << ModuleError();
     const Module& m = *player.moduleTable[0];
-    EXPECT_EQ(m.isXm, 1);
-    EXPECT_EQ(m.channelCount, 2);
-    EXPECT_EQ(m.songLength, 3);
-    EXPECT_EQ(m.restartPosition, 2);
-    EXPECT_EQ(m.defaultSpeed, 5);
-    EXPECT_EQ(m.defaultBpm, 140);
-    EXPECT_EQ(m.linearFrequencies, 1); // bit 0 only
+    // Flags 3: bit 0 only makes frequencies linear.
+    EXPECT_EQ((Ints{m.isXm, m.channelCount, m.songLength, m.restartPosition, m.defaultSpeed, m.defaultBpm,
+                    m.linearFrequencies}),
+              (Ints{1, 2, 3, 2, 5, 140, 1}));
     EXPECT_EQ(std::string(m.name, 9), "test song");
     ASSERT_EQ(m.patterns[0].rowCount, 4);
     EXPECT_EQ(m.patterns[0].channelRows[2], nullptr);
     const NoteCell& a = m.patterns[0].channelRows[0][0];
-    EXPECT_EQ(a.note, 49);
-    EXPECT_EQ(a.instrument, 1);
-    EXPECT_EQ(a.volumeColumn, 0x40);
-    EXPECT_EQ(a.effect, 0x0F);
-    EXPECT_EQ(a.param, 3);
+    EXPECT_EQ((Ints{a.note, a.instrument, a.volumeColumn, a.effect, a.param}), (Ints{49, 1, 0x40, 0x0F, 3}));
     EXPECT_EQ(m.patterns[0].channelRows[1][0].note, 97);
     EXPECT_EQ(m.patterns[0].channelRows[0][1].note, -1); // packed cell with mask 0x80
     EXPECT_EQ(m.patterns[0].channelRows[0][2].effect, 0x0C);
@@ -104,33 +93,21 @@ TEST_F(XmLoad, SamplesLoopsAndUnsafeValues) {
     EXPECT_EQ(m.instruments[1].samples, nullptr);
     const Instrument& i2 = m.instruments[2];
     ASSERT_EQ(i2.sampleCount, 5);
-    EXPECT_EQ(i2.sampleMap[10], 2);
-    EXPECT_EQ(i2.volumePoints[1].x, 10);
-    EXPECT_EQ(i2.volumePoints[1].y, 32);
-    EXPECT_EQ(i2.volumePointCount, 2);
-    EXPECT_EQ(i2.volumeType, 5);
-    EXPECT_EQ(i2.fadeout, 0x1234);
+    EXPECT_EQ((Ints{i2.sampleMap[10], i2.volumePoints[1].x, i2.volumePoints[1].y, i2.volumePointCount, i2.volumeType,
+                    i2.fadeout}),
+              (Ints{2, 10, 32, 2, 5, 0x1234}));
+    // Per sample: length, loop type, start and length, 16 bits, first value; 8-bit values are scaled to 16 bits,
+    // both loop bits mean forward, a loop past the data is cut, loops of no length or starting at the end go.
     const Sample* s = i2.samples;
-    ASSERT_EQ(s[0].length, 3);
-    EXPECT_EQ(s[0].data[0], 256); // 8-bit values scaled to 16 bits
-    EXPECT_EQ(s[0].data[1], 768);
-    EXPECT_EQ(s[0].loopType, 1);
-    EXPECT_EQ(s[0].finetune, -16);
-    EXPECT_EQ(s[0].relativeNote, -12);
-    EXPECT_EQ(s[0].panning, 200);
-    EXPECT_EQ(s[0].is16Bit, 0);
-    ASSERT_EQ(s[1].length, 500);
-    EXPECT_EQ(s[1].is16Bit, 1);
-    EXPECT_EQ(s[1].loopType, 2);
-    EXPECT_EQ(s[1].loopStart, 100);
-    EXPECT_EQ(s[1].loopLength, 50);
-    EXPECT_EQ(s[1].data[0], -20000);
-    EXPECT_EQ(s[1].data[499], 29900);
-    EXPECT_EQ(s[2].loopStart, 90);
-    EXPECT_EQ(s[2].loopLength, 10);
-    EXPECT_EQ(s[3].loopType, 0);
-    EXPECT_EQ(s[4].loopType, 0);
-
+    const Ints want[5] = {
+        {3, 1, 0, 2, 0, 256}, {500, 2, 100, 50, 1, -20000}, {100, 1, 90, 10, 0, 1280}, {10, 0}, {10, 0}};
+    for (int k = 0; k < 5; ++k) {
+        Ints got{s[k].length, s[k].loopType, s[k].loopStart, s[k].loopLength, s[k].is16Bit, s[k].data[0]};
+        got.resize(want[k].size());
+        EXPECT_EQ(got, want[k]) << k;
+    }
+    EXPECT_EQ((Ints{s[0].data[1], s[0].finetune, s[0].relativeNote, s[0].panning, s[1].data[499]}),
+              (Ints{768, -16, -12, 200, 29900}));
     // A sample whose data the file cuts short keeps what is there.
     std::vector<uint8_t> bytes = makedata::WriteXm(song);
     bytes.resize(bytes.size() - 10 - 5);
