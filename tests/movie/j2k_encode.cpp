@@ -67,8 +67,11 @@ std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, i
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
     opj_image_destroy(image);
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    std::vector<uint8_t> bytes;
+    {
+        std::ifstream in(path, std::ios::binary); // closed before the removal, which Windows refuses otherwise
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
     std::filesystem::remove(path);
     return ok ? bytes : std::vector<uint8_t>();
 }
