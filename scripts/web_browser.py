@@ -31,7 +31,8 @@ class Server(http.server.ThreadingHTTPServer):
     def __init__(self, root, files=None, inject=None, port=0):
         super().__init__(("127.0.0.1", port), Handler)
         self.root = os.path.abspath(root)
-        self.files = dict(files or {})  # URL path -> bytes or a file's path, served before the folder
+        # URL path -> bytes, or a file's path, served before the folder; None: answered as missing.
+        self.files = dict(files or {})
         self.inject = inject            # (page path, script file): the page gets <script src="/check.js">
         self.results = {}
         self.result_arrived = threading.Condition()
@@ -74,6 +75,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         server = self.server
         if path in server.files:
             body = server.files[path]
+            if body is None:
+                return self.send_error(404)
             if isinstance(body, str):
                 with open(body, "rb") as f:
                     body = f.read()
@@ -127,7 +130,7 @@ class Chromium:
         command = [find_chromium() or "chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
                    "--disable-quic", "--no-first-run", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", "--user-data-dir=" + self.profile,
-                   "--window-size=1280,720", "--autoplay-policy=no-user-gesture-required", *extra, url]
+                   "--window-size=960,540", "--autoplay-policy=no-user-gesture-required", *extra, url]
         self.process = subprocess.Popen(command, stdout=self.log, stderr=subprocess.STDOUT,
                                         stdin=subprocess.DEVNULL, start_new_session=True)
 

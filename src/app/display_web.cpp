@@ -16,6 +16,7 @@ int32_t ScreenHeight = 480;
 
 namespace {
 
+// The frame as the canvas takes it: the bytes R, G, B, 255 for every pixel.
 uint32_t backBuffer[640 * 480];
 // Shared with the page's drawing loop: the number of the last flip asked for, and of the last one drawn. Only the
 // show writes `posted`, only the page writes `drawn` (and wakes the show through it).
@@ -51,8 +52,13 @@ void ShutdownDisplay() {
 }
 
 void PresentFrame(const uint32_t* pixels) {
-    // The page reads the back buffer only between a flip and its drawing, and FlipFrame returns after both.
-    memcpy(backBuffer, pixels, size_t(ScreenWidth) * size_t(ScreenHeight) * 4);
+    // The page reads the back buffer only between a flip and its drawing, and FlipFrame returns after both. The
+    // bytes are put in the canvas's order here, on the show's thread, so that the page only copies them.
+    const size_t count = size_t(ScreenWidth) * size_t(ScreenHeight);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = pixels[i];
+        backBuffer[i] = 0xff000000u | ((v & 0xffu) << 16) | (v & 0xff00u) | ((v >> 16) & 0xffu);
+    }
 }
 
 long FlipFrame() {

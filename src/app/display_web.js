@@ -1,5 +1,5 @@
 // The page's side of the browser display (display_web.cpp): at every animation frame, draws the flip the show
-// asked for, if any, into the canvas and tells the show. The 0x00RRGGBB words become the canvas's R, G, B, A bytes.
+// asked for, if any, into the canvas and tells the show. The show has put the frame's bytes in the canvas's order.
 // Counters for the page and its checks: frames drawn, when the first was drawn, the time between draws.
 var QuimblesDisplay = {
     running: false,
@@ -20,7 +20,6 @@ var QuimblesDisplay = {
         if (!context)
             return 2;
         var image = context.createImageData(640, 480);
-        var words = new Uint32Array(image.data.buffer);
         var display = this;
         display.running = true;
         function frame(time) {
@@ -28,11 +27,7 @@ var QuimblesDisplay = {
                 return;
             var ticket = Atomics.load(HEAPU32, posted >> 2);
             if (ticket !== Atomics.load(HEAPU32, drawn >> 2)) {
-                var source = HEAPU32, base = pixels >> 2;
-                for (var i = 0; i < 307200; i++) {
-                    var v = source[base + i];
-                    words[i] = 0xff000000 | ((v & 0xff) << 16) | (v & 0xff00) | ((v >>> 16) & 0xff);
-                }
+                image.data.set(HEAPU8.subarray(pixels, pixels + 640 * 480 * 4));
                 context.putImageData(image, 0, 0);
                 var now = performance.now();
                 if (display.framesDrawn === 0)

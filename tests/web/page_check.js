@@ -10,7 +10,8 @@
     var sound = new Int16Array(2 * soundFrames);
     var soundKept = 0, soundStarted = false;
     var crcs = {}, clicked = false;
-    var underrunTimes = [], underrunsSeen = 0; // seconds after the click at which the device counted underruns
+    // Seconds after the first audible frame left the page at which the device counted underruns.
+    var underrunTimes = [], underrunsSeen = 0, soundStartTime = 0;
 
     var table = new Int32Array(256);
     for (var n = 0; n < 256; n++) {
@@ -46,6 +47,7 @@
                 if (i === samples.length)
                     return;
                 soundStarted = true;
+                soundStartTime = performance.now();
                 i -= i & 1; // from the frame's left sample
             }
             var take = Math.min(samples.length - i, sound.length - soundKept);
@@ -92,7 +94,7 @@
         var speaker = Module.quimblesSound;
         if (speaker && speaker.underruns !== underrunsSeen) {
             underrunsSeen = speaker.underruns;
-            underrunTimes.push((performance.now() - Module.startTime) / 1000);
+            underrunTimes.push(soundStarted ? (performance.now() - soundStartTime) / 1000 : 0);
         }
         if (Module.exitStatus !== undefined) {
             clearInterval(timer);
