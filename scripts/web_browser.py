@@ -5,7 +5,10 @@ serve(): an HTTP server on 127.0.0.1 that sends every file with the two headers 
 isolated (the program's threads need SharedArrayBuffer), and takes results that a page POSTs to /result/NAME.
 start_chromium(): Debian's Chromium, headless, on a fresh profile, talking to nothing but the page's server.
 
-Run as a program it serves a folder until interrupted:  python3 scripts/web_browser.py serve FOLDER [--port N]
+Run as a program it serves a folder until interrupted, or takes a screenshot of the page some seconds after its
+click (the picture in the README):
+    python3 scripts/web_browser.py serve FOLDER [--port N]
+    python3 scripts/web_browser.py screenshot FOLDER OUT.png [--seconds S] [--size 960,540]
 """
 import argparse
 import http.server
@@ -15,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import urllib.parse
 
 ISOLATION_HEADERS = {
@@ -35,6 +39,7 @@ class Server(http.server.ThreadingHTTPServer):
         self.files = dict(files or {})
         self.inject = inject            # (page path, script file): the page gets <script src="/check.js">
         self.results = {}
+        self.hold_seconds = 0
         self.result_arrived = threading.Condition()
 
     @property
@@ -81,9 +86,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 with open(body, "rb") as f:
                     body = f.read()
             return self.send_bytes(body, self.guess_type(path))
-        if server.inject and path == "/check.js":
+        if server.inject and path == "/check.js" and path not in server.files:
             with open(server.inject[1], "rb") as f:
                 return self.send_bytes(f.read(), "text/javascript")
+        if path == "/hold-load":
+            # Answered only some time after the page's click: an image waiting for it keeps the page loading,
+            # and Chromium's --screenshot waits for the page to finish loading.
+            server.wait_for("clicked", 120)
+            time.sleep(server.hold_seconds)
+            return self.send_error(404)
         if server.inject and path == server.inject[0]:
             with open(os.path.join(server.root, path.lstrip("/")), "rb") as f:
                 page = f.read()
@@ -179,6 +190,36 @@ def chromium_starts():
         shutil.rmtree(folder, ignore_errors=True)
 
 
+# Clicks "click to start" once the page is ready and keeps the page loading until the server lets it finish.
+CLICK_AND_HOLD = b"""document.write('<img src="/hold-load" style="display: none">');
+var clicker = setInterval(function() {
+    var overlay = document.getElementById("overlay");
+    if (overlay.classList.contains("ready")) {
+        clearInterval(clicker);
+        overlay.click();
+        fetch("/result/clicked", {method: "POST", body: "1"});
+    }
+}, 50);
+"""
+
+
+def screenshot(folder, out, seconds, size):
+    server = Server(folder, {"/check.js": CLICK_AND_HOLD}, inject=("/quimbles.html", None))
+    server.hold_seconds = seconds
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    profile = tempfile.mkdtemp(prefix="quimbles-chromium-")
+    try:
+        command = [find_chromium() or "chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
+                   "--disable-quic", "--no-first-run", "--disable-background-networking",
+                   "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
+                   "--window-size=" + size, "--autoplay-policy=no-user-gesture-required",
+                   "--screenshot=" + os.path.abspath(out), server.url + "quimbles.html"]
+        subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+    finally:
+        server.shutdown()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(prog="web_browser.py")
     sub = parser.add_subparsers(dest="command", required=True)
@@ -186,7 +227,15 @@ def main():
     serve_parser.add_argument("folder")
     serve_parser.add_argument("--port", type=int, default=0)
     serve_parser.add_argument("--page", default="quimbles.html")
+    shot_parser = sub.add_parser("screenshot", help="the page some seconds after its click, as a PNG")
+    shot_parser.add_argument("folder")
+    shot_parser.add_argument("out")
+    shot_parser.add_argument("--seconds", type=float, default=3)
+    shot_parser.add_argument("--size", default="960,540")
     arguments = parser.parse_args()
+    if arguments.command == "screenshot":
+        screenshot(arguments.folder, arguments.out, arguments.seconds, arguments.size)
+        return 0
     if arguments.command == "serve":
         server = Server(arguments.folder, port=arguments.port)
         print("Serving %s at %s%s (Ctrl-C to stop)" % (arguments.folder, server.url, arguments.page), flush=True)

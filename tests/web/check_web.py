@@ -62,8 +62,10 @@ def first_audible_frame(samples):
 
 
 def reasons(text):
-    """The program's one-line reasons ("quimbles: ..."), wherever a progress bar left them on a line."""
-    return [m.group(0).strip() for m in re.finditer(r"quimbles: [^\r\n]*", text)]
+    """The program's one-line reasons ("quimbles: ..."), wherever a progress bar left them on a line; a line
+    repeated at once counts once, as the page shows it."""
+    lines = [m.group(0).strip() for m in re.finditer(r"quimbles: [^\r\n]*", text)]
+    return [line for i, line in enumerate(lines) if i == 0 or lines[i - 1] != line]
 
 
 def run_page(web_build, query, files=None, timeout=300):
