@@ -90,11 +90,11 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_BUILD_TYPE STREQUAL "Release"
 endif()
 
 # A program for the browser (Emscripten): main() runs on a worker thread so that its waits never hold the page up,
-# the page calls it once it is ready (callMain), and its exit status reaches the page (onExit). Two more workers
-# wait in a pool for the audio threads. The program lands beside its page in the build folder.
+# the page calls it once it is ready (callMain), and its exit status reaches the page (onExit). Three more workers
+# wait in a pool for the audio threads and the sound device's pump. The program lands beside its page in the build folder.
 function(quimbles_web_program target)
     target_link_options(${target} PRIVATE
-        -pthread -sPROXY_TO_PTHREAD -sPTHREAD_POOL_SIZE=3 -sEXIT_RUNTIME=1 -sINVOKE_RUN=0
+        -pthread -sPROXY_TO_PTHREAD -sPTHREAD_POOL_SIZE=4 -sEXIT_RUNTIME=1 -sINVOKE_RUN=0
         -sINITIAL_MEMORY=134217728 -sENVIRONMENT=web,worker
         "-sEXPORTED_RUNTIME_METHODS=['callMain','FS','addRunDependency','removeRunDependency']")
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

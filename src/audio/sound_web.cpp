@@ -1,6 +1,8 @@
-// The browser sound device: Web Audio pulls blocks of 4096 frames at 44100 Hz from the ring on the page's own
-// thread (sound_web.js, through QuimblesPullSound), and the play cursor is where the next block will be taken.
-// Before Play the pulls get silence and the cursor stays at 0.
+// The browser sound device. An AudioWorklet (sound_web.js) plays from a short queue in the module's memory on the
+// browser's audio thread; a pump thread of ours stands in for the sound card's DMA: whenever the queue has room
+// for a block it takes the next block from the ring, and the play cursor is where the next block will be taken.
+// Neither depends on the page's own thread, which may stall. Before Play the blocks are silence and the cursor
+// stays at 0.
 
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
@@ -14,55 +16,98 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/threading.h>
 #include <mutex>
+#include <thread>
 
 namespace {
 
-// 93 ms a block: shorter blocks drop out when the page's thread is busy, longer ones eat into the 0.32 s at least
-// that the feeder keeps written ahead of the cursor.
-constexpr uint32_t BlockFrames = 4096;
+constexpr uint32_t QueueFrames = 16384; // 372 ms between the cursor and the speaker at most
+constexpr uint32_t BlockFrames = 1024;  // what the pump moves at a time; QueueFrames is a multiple of it
+
+// Shared with the worklet and the page, which read and write them with Atomics: frames put into the queue and
+// taken from it (counters that wrap), blocks the worklet played short once the queue had been fed, whether the
+// worklet is ready (1), failed (-1) or is being closed (2: the queue runs dry then, which is no dropout), and the
+// ring's underruns.
+struct DeviceWords {
+    std::atomic<uint32_t> queued;
+    std::atomic<uint32_t> taken;
+    std::atomic<uint32_t> dropouts;
+    std::atomic<int32_t> state;
+    std::atomic<uint32_t> underruns;
+};
+DeviceWords words{};
+int16_t queue[QueueFrames * 2];
 
 bool deviceOpen = false;
-std::mutex ringLock; // the ring is shared between the feeder and the page's thread
+std::thread pump;
+std::atomic<bool> pumpStop{false};
+std::mutex ringLock; // the ring is shared between the feeder and the pump
 SoundRing ring{};
 bool bufferExists = false;
 bool playing = false;
 uint64_t underrunsBefore = 0;
 uint64_t framesBefore = 0;
-int16_t block[BlockFrames * 2]; // where the page takes each block from
-// Published by the pull so that the counters can be read without the ring's lock.
+// Published by the pump so that the counters can be read without the ring's lock.
 std::atomic<uint64_t> underrunsSeen{0};
 std::atomic<uint64_t> framesSeen{0};
 std::atomic<uint32_t> cursorBytes{0};
-std::atomic<uint64_t> pulls{0};
+std::atomic<uint64_t> blocks{0};
 thread_local uint32_t lastSeen = UINT32_MAX;
+
+void TakeBlock(int16_t* out) {
+    std::lock_guard<std::mutex> hold(ringLock);
+    if (bufferExists && playing) {
+        PlayRing(&ring, out, BlockFrames);
+        underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
+        framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
+        words.underruns.store(uint32_t(underrunsSeen.load(std::memory_order_relaxed)), std::memory_order_relaxed);
+        cursorBytes.store(ring.cursor * 4, std::memory_order_release);
+    } else {
+        memset(out, 0, size_t(BlockFrames) * 4);
+    }
+    blocks.fetch_add(1, std::memory_order_release);
+}
+
+void Pump() {
+    while (!pumpStop.load(std::memory_order_acquire)) {
+        const uint32_t queued = words.queued.load(std::memory_order_relaxed);
+        const uint32_t taken = words.taken.load(std::memory_order_acquire);
+        if (QueueFrames - (queued - taken) < BlockFrames) {
+            SleepMs(1);
+            continue;
+        }
+        TakeBlock(queue + 2 * size_t(queued % QueueFrames));
+        words.queued.store(queued + BlockFrames, std::memory_order_release);
+    }
+}
 
 } // namespace
 
-// Called by the page's audio callback for `frames` frames (at most BlockFrames) into the block; returns the
-// underruns so far, which the page keeps for whoever watches it.
-extern "C" EMSCRIPTEN_KEEPALIVE double QuimblesPullSound(uint32_t frames) {
-    if (frames > BlockFrames)
-        frames = BlockFrames;
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (bufferExists && playing) {
-        PlayRing(&ring, block, frames);
-        underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
-        framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
-        cursorBytes.store(ring.cursor * 4, std::memory_order_release);
-    } else {
-        memset(block, 0, size_t(frames) * 4);
-    }
-    pulls.fetch_add(1, std::memory_order_release);
-    return double(underrunsSeen.load(std::memory_order_relaxed));
-}
-
 int OpenSound() {
-    const int result = MAIN_THREAD_EM_ASM_INT({ return Module["quimblesSound"].open($0, $1); }, block, BlockFrames);
-    if (result != 0) {
-        static const char* const reasons[] = {"", "the browser has no Web Audio",
-                                              "the browser refused an audio context at 44100 Hz",
-                                              "the audio context does not run at 44100 Hz"};
-        fprintf(stderr, "quimbles: sound set-up failed: %s\n", reasons[result >= 1 && result <= 3 ? result : 1]);
+    words.queued.store(0);
+    words.taken.store(0);
+    words.dropouts.store(0);
+    words.state.store(0);
+    const int result =
+        MAIN_THREAD_EM_ASM_INT({ return Module["quimblesSound"].open($0, $1, $2); }, queue, QueueFrames, &words);
+    // The worklet's code loads asynchronously on the page's thread; wait for it here, on the show's.
+    const uint64_t giveUp = ReadPerformanceCounter() + 10000000000u;
+    while (result == 0 && words.state.load(std::memory_order_acquire) == 0 && ReadPerformanceCounter() < giveUp)
+        SleepMs(5);
+    const int32_t state = words.state.load(std::memory_order_acquire);
+    if (result != 0 || state != 1) {
+        static const char* const reasons[] = {
+            "the audio worklet did not start", "the browser has no Web Audio with audio worklets",
+            "the browser refused an audio context at 44100 Hz", "the audio context does not run at 44100 Hz"};
+        fprintf(stderr, "quimbles: sound set-up failed: %s\n", reasons[result >= 1 && result <= 3 ? result : 0]);
+        MAIN_THREAD_EM_ASM({ Module["quimblesSound"].close(); });
+        return -1;
+    }
+    pumpStop.store(false);
+    try {
+        pump = std::thread(Pump);
+    } catch (const std::system_error& e) {
+        fprintf(stderr, "quimbles: sound set-up failed: no thread for the sound device: %s\n", e.what());
+        MAIN_THREAD_EM_ASM({ Module["quimblesSound"].close(); });
         return -1;
     }
     deviceOpen = true;
@@ -70,8 +115,12 @@ int OpenSound() {
 }
 
 void CloseSound() {
-    if (deviceOpen)
-        MAIN_THREAD_EM_ASM({ Module["quimblesSound"].close(); }); // no pull runs after this returns
+    if (deviceOpen) {
+        words.state.store(2, std::memory_order_release);
+        pumpStop.store(true, std::memory_order_release);
+        pump.join();
+        MAIN_THREAD_EM_ASM({ Module["quimblesSound"].close(); });
+    }
     deviceOpen = false;
     ReleaseStreamBuffer();
 }
@@ -106,11 +155,10 @@ void ReleaseStreamBuffer() {
 }
 
 void PlayStreamBuffer() {
-    // The first blocks of a context that has just started come unevenly; let a few pass so that the cursor moves
-    // steadily from the start.
-    const uint64_t first = pulls.load(std::memory_order_acquire);
+    // Let a few blocks go by first, so that the cursor moves steadily from the start.
+    const uint64_t first = blocks.load(std::memory_order_acquire);
     const uint64_t giveUp = ReadPerformanceCounter() + 1000000000u;
-    while (pulls.load(std::memory_order_acquire) < first + 3 && ReadPerformanceCounter() < giveUp)
+    while (blocks.load(std::memory_order_acquire) < first + 3 && ReadPerformanceCounter() < giveUp)
         SleepMs(1);
     std::lock_guard<std::mutex> hold(ringLock);
     if (bufferExists)

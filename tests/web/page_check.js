@@ -12,6 +12,7 @@
     var crcs = {}, clicked = false;
     // Seconds after the first audible frame left the page at which the device counted underruns.
     var underrunTimes = [], underrunsSeen = 0, soundStartTime = 0;
+    var dropoutTimes = [], dropoutsSeen = 0; // the same for blocks the worklet played short
 
     var table = new Int32Array(256);
     for (var n = 0; n < 256; n++) {
@@ -65,6 +66,7 @@
     function report() {
         var display = Module.quimblesDisplay, speaker = Module.quimblesSound;
         var context = Module.audioContext;
+        var counters = speaker.counters();
         var result = {
             status: Module.exitStatus,
             message: document.getElementById("message").textContent,
@@ -75,8 +77,8 @@
             startTime: Module.startTime,
             firstFrameTime: display.firstFrameTime,
             frameIntervals: stats(display.frameIntervals),
-            audio: {framesPulled: speaker.framesPulled, underruns: speaker.underruns, pulls: speaker.pulls,
-                    longestGap: speaker.longestGap, soundKept: soundKept / 2, underrunTimes: underrunTimes,
+            audio: {framesPlayed: counters.framesPlayed, underruns: counters.underruns, dropouts: counters.dropouts,
+                    soundKept: soundKept / 2, underrunTimes: underrunTimes, dropoutTimes: dropoutTimes,
                     sampleRate: context ? context.sampleRate : 0, state: context ? context.state : "none"}
         };
         fetch("/result/sound", {method: "POST", body: sound.subarray(0, soundKept)})
@@ -92,9 +94,15 @@
             overlay.click();
         }
         var speaker = Module.quimblesSound;
-        if (speaker && speaker.underruns !== underrunsSeen) {
-            underrunsSeen = speaker.underruns;
-            underrunTimes.push(soundStarted ? (performance.now() - soundStartTime) / 1000 : 0);
+        var counters = speaker ? speaker.counters() : {underruns: 0, dropouts: 0};
+        var since = soundStarted ? (performance.now() - soundStartTime) / 1000 : 0;
+        if (counters.underruns !== underrunsSeen) {
+            underrunsSeen = counters.underruns;
+            underrunTimes.push(since);
+        }
+        if (counters.dropouts !== dropoutsSeen) {
+            dropoutsSeen = counters.dropouts;
+            dropoutTimes.push(since);
         }
         if (Module.exitStatus !== undefined) {
             clearInterval(timer);
