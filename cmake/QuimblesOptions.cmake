@@ -91,7 +91,7 @@ endif()
 
 # A program for the browser (Emscripten): main() runs on a worker thread so that its waits never hold the page up,
 # the page calls it once it is ready (callMain), and its exit status reaches the page (onExit). Three more workers
-# wait in a pool for the audio threads and the sound device's pump. The program lands beside its page in the build folder.
+# wait in a pool for the audio threads and the sound device's pump. The program lands beside its page.
 function(quimbles_web_program target)
     target_link_options(${target} PRIVATE
         -pthread -sPROXY_TO_PTHREAD -sPTHREAD_POOL_SIZE=4 -sEXIT_RUNTIME=1 -sINVOKE_RUN=0
