@@ -85,7 +85,7 @@ endfunction()
 # The program we ship (the 32-bit Windows build): functions and data no program calls are dropped at link time,
 # and the symbols are stripped. The 64-bit twin keeps its symbols for debugging under Wine.
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_BUILD_TYPE STREQUAL "Release")
-    add_compile_options(-ffunction-sections -fdata-sections)
+    add_compile_options(-ffunction-sections)
     add_link_options(-s -Wl,--gc-sections)
 endif()
 

@@ -1,6 +1,11 @@
-// The display on Windows: DirectDraw 7 in exclusive full-screen mode, 640x480 at 32 bits per pixel, a primary
-// surface with one back buffer that every frame is copied into and then flipped.
+// The display on Windows: the show's window, and DirectDraw 7 in exclusive full-screen mode, 640x480 at 32 bits per
+// pixel, a primary surface with one back buffer that every frame is copied into and then flipped.
+//
+// The show takes no input, yet its window must keep answering: every flip and every wait of the window's thread
+// drain its queue, and the window procedure ignores keys and close requests. When another program takes the
+// display (Alt+Tab, a locked session), frames are skipped at the pace of the refresh until it comes back.
 #include "app/display.h"
+#include "app/system.h"
 #include "app/window_win32.h"
 
 #include <ddraw.h>
@@ -10,13 +15,18 @@
 int32_t ScreenWidth = 0;
 int32_t ScreenHeight = 0;
 HWND mainWindow = nullptr;
+int windowShowCommand = SW_SHOWDEFAULT;
+std::atomic<DWORD> windowThreadId{0};
 
 namespace {
+
+constexpr uint32_t RefreshMs = 16; // one refresh at 60 Hz: what a frame that cannot be shown waits instead
 
 IDirectDraw7* directDraw = nullptr;
 IDirectDrawSurface7* primarySurface = nullptr;
 IDirectDrawSurface7* backBuffer = nullptr; // belongs to the primary surface's flip chain; never released alone
 bool displayModeSet = false;
+bool surfacesReady = false; // false from a failed Lock or Flip until the display is ours again
 // One description, filled for CreateSurface and then by every Lock with the pitch and address of the pixels.
 DDSURFACEDESC2 surfaceDescription;
 
@@ -28,7 +38,110 @@ bool Failed(const char* step, HRESULT result) {
     return true;
 }
 
+// A borderless window over the whole desktop, measured before the mode changes; it lives as long as the process.
+bool CreateShowWindow() {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QUIMBLES";
+    RegisterClassA(&windowClass); // refused harmlessly when an earlier InitDisplay registered it
+    RECT desktop;
+    GetClientRect(GetDesktopWindow(), &desktop);
+    mainWindow = CreateWindowExA(0, "QUIMBLES", "QUIMBLES", WS_POPUP, 0, 0, desktop.right - desktop.left,
+                                 desktop.bottom - desktop.top, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (mainWindow == nullptr) {
+        ReportPlatformFailure("window: CreateWindowEx failed (error %lu)", GetLastError());
+        return false;
+    }
+    // SetCursor alone lasts only until the next WM_SETCURSOR; the count hides the pointer for good.
+    ShowCursor(FALSE);
+    SetCursor(nullptr);
+    ShowWindow(mainWindow, windowShowCommand);
+    UpdateWindow(mainWindow);
+    // Started from a console or a launcher, the window may come up behind it; the exclusive mode needs the front.
+    SetForegroundWindow(mainWindow);
+    return true;
+}
+
+// After a failed Lock or Flip: true when the surfaces can be drawn again.
+bool RegainDisplay() {
+    switch (ChooseDisplayRecovery(directDraw->TestCooperativeLevel())) {
+    case RecoverSetModeAndRestore:
+        if (FAILED(directDraw->SetDisplayMode(640, 480, 32, 0, 0))) {
+            return false;
+        }
+        displayModeSet = true;
+        return SUCCEEDED(directDraw->RestoreAllSurfaces());
+    case RecoverRestoreSurfaces:
+        return SUCCEEDED(directDraw->RestoreAllSurfaces());
+    case RecoverLater:
+        break;
+    }
+    return false;
+}
+
 } // namespace
+
+DisplayRecovery ChooseDisplayRecovery(HRESULT cooperativeLevel) {
+    if (SUCCEEDED(cooperativeLevel)) {
+        return RecoverRestoreSurfaces;
+    }
+    if (cooperativeLevel == DDERR_WRONGMODE) {
+        return RecoverSetModeAndRestore;
+    }
+    // DDERR_NOEXCLUSIVEMODE (we were switched away from), DDERR_EXCLUSIVEMODEALREADYSET (another program holds it),
+    // and anything else: nothing to do but wait.
+    return RecoverLater;
+}
+
+bool DisplayLost(HRESULT drawResult) {
+    return FAILED(drawResult) && drawResult != DDERR_WASSTILLDRAWING;
+}
+
+void DrainMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message != WM_QUIT) {
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+        // Alt+F4, the taskbar's Close, another program's request: the show runs to its end regardless.
+        return 0;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_CLOSE:
+        case SC_KEYMENU:      // Alt alone would open a window menu that the full screen hides
+        case SC_SCREENSAVE:   // neither the screen saver
+        case SC_MONITORPOWER: // nor power saving may blank the show
+            return 0;
+        default:
+            break;
+        }
+        break;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_CHAR:
+    case WM_SYSCHAR:
+        return 0; // keys do nothing, Escape included
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            SetCursor(nullptr);
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 bool InitDisplaySurface(HWND window) {
     if (directDraw != nullptr) {
@@ -60,6 +173,7 @@ bool InitDisplaySurface(HWND window) {
         caps.dwCaps = DDSCAPS_BACKBUFFER;
         ok = !Failed("GetAttachedSurface (back buffer)", primarySurface->GetAttachedSurface(&caps, &backBuffer));
     }
+    surfacesReady = ok;
     if (!ok) {
         // Give back what was taken, so that a failed start leaves the desktop as it was.
         ShutdownDisplay();
@@ -68,11 +182,17 @@ bool InitDisplaySurface(HWND window) {
 }
 
 bool InitDisplay() {
-    if (mainWindow == nullptr) {
-        ReportPlatformFailure("display: no window to show the display in");
+    windowThreadId = GetCurrentThreadId();
+    if (mainWindow == nullptr && !CreateShowWindow()) {
+        ShutdownDisplay();
         return false;
     }
-    return InitDisplaySurface(mainWindow);
+    if (!InitDisplaySurface(mainWindow)) {
+        return false;
+    }
+    // Nobody touches the mouse or the keyboard during a show: keep the display on and the machine awake anyway.
+    SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED);
+    return true;
 }
 
 void ShutdownDisplay() {
@@ -80,6 +200,7 @@ void ShutdownDisplay() {
         directDraw->RestoreDisplayMode();
     }
     displayModeSet = false;
+    surfacesReady = false;
     if (primarySurface != nullptr) {
         primarySurface->Release(); // takes the attached back buffer with it
     }
@@ -89,10 +210,15 @@ void ShutdownDisplay() {
         directDraw->Release();
     }
     directDraw = nullptr;
+    SetThreadExecutionState(ES_CONTINUOUS);
+    // The window stays, black and answering nothing more, until the process ends a moment later (a later
+    // InitDisplay takes it again). Destroying it here would gain nothing, and hiding a window can keep the thread
+    // from its messages for a while (an X server without a window manager: two seconds under Wine).
+    windowThreadId = 0;
 }
 
 void PresentFrame(const uint32_t* pixels) {
-    if (backBuffer == nullptr) {
+    if (backBuffer == nullptr || !surfacesReady) {
         return;
     }
     HRESULT result;
@@ -101,11 +227,8 @@ void PresentFrame(const uint32_t* pixels) {
         result = backBuffer->Lock(nullptr, &surfaceDescription, 0, nullptr);
     } while (result == DDERR_WASSTILLDRAWING);
     if (FAILED(result)) {
-        // Most likely the surfaces were lost to a mode or focus change: never copy through a failed lock, give the
-        // surfaces their memory back and let the next frame draw into them.
-        if (result == DDERR_SURFACELOST) {
-            primarySurface->Restore();
-        }
+        // Never copy through a failed lock; FlipFrame sees to getting the surfaces back.
+        surfacesReady = false;
         return;
     }
     auto* row = static_cast<uint8_t*>(surfaceDescription.lpSurface);
@@ -122,5 +245,20 @@ long FlipFrame() {
     if (primarySurface == nullptr) {
         return DDERR_NOTINITIALIZED;
     }
-    return primarySurface->Flip(nullptr, DDFLIP_WAIT);
+    // Once per frame at least, whatever the script does between frames.
+    DrainMessages();
+    HRESULT result = DDERR_SURFACELOST;
+    if (surfacesReady) {
+        result = primarySurface->Flip(nullptr, DDFLIP_WAIT);
+        if (!DisplayLost(result)) {
+            return result;
+        }
+        surfacesReady = false;
+    }
+    // This frame is not shown. Ask for the display back; restored surfaces hold nothing worth showing, so the next
+    // frame is the first one drawn into them. Meanwhile wait what a flip would have waited, so that the script
+    // keeps its pace and the show goes on where it is when the display returns.
+    surfacesReady = RegainDisplay();
+    SleepMs(RefreshMs);
+    return result;
 }

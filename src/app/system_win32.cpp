@@ -1,9 +1,14 @@
 // Time and the two audio threads on Windows: Sleep, the performance counter, CreateThread at the highest priority.
+// The window's thread never just sleeps: while it waits it answers its messages, so that the show's window never
+// looks hung to the system, however long the show waits for a file, a movie frame or the audio threads.
 #include "app/system.h"
 #include "app/window_win32.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+
+std::atomic<bool> audioThreadsTerminated{false};
 
 namespace {
 
@@ -31,7 +36,23 @@ void ReportPlatformFailure(const char* format, ...) {
 }
 
 void SleepMs(uint32_t milliseconds) {
-    Sleep(milliseconds);
+    if (GetCurrentThreadId() != windowThreadId.load(std::memory_order_relaxed)) {
+        Sleep(milliseconds);
+        return;
+    }
+    // Wake for the end of the wait or for a message, whichever comes first; at least `milliseconds` pass, as with
+    // Sleep.
+    const uint64_t frequency = ReadPerformanceFrequency();
+    const uint64_t end = ReadPerformanceCounter() + uint64_t(milliseconds) * frequency / 1000;
+    for (;;) {
+        DrainMessages();
+        const uint64_t now = ReadPerformanceCounter();
+        if (now >= end) {
+            return;
+        }
+        const auto left = static_cast<DWORD>(((end - now) * 1000 + frequency - 1) / frequency);
+        MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
 }
 
 uint64_t ReadPerformanceCounter() {
@@ -71,6 +92,7 @@ bool StartAudioThreads(void (*feeder)(), void (*mixer)()) {
         SetThreadPriority(threadHandles[i], THREAD_PRIORITY_HIGHEST);
     }
     threadCount = 2;
+    audioThreadsTerminated = false;
     ResumeThread(threadHandles[0]);
     ResumeThread(threadHandles[1]);
     return true;
@@ -80,10 +102,28 @@ bool JoinAudioThreads(uint32_t milliseconds) {
     if (threadCount == 0) {
         return true;
     }
-    bool bothReturned = WaitForMultipleObjects(threadCount, threadHandles, TRUE, milliseconds) == WAIT_OBJECT_0;
+    // In slices of at most 10 ms, so that the window's thread answers its messages between them.
+    const bool answerMessages = GetCurrentThreadId() == windowThreadId.load(std::memory_order_relaxed);
+    const uint64_t frequency = ReadPerformanceFrequency();
+    const uint64_t end = ReadPerformanceCounter() + uint64_t(milliseconds) * frequency / 1000;
+    DWORD waited;
+    for (;;) {
+        const uint64_t now = ReadPerformanceCounter();
+        const DWORD left = now >= end ? 0 : static_cast<DWORD>(((end - now) * 1000 + frequency - 1) / frequency);
+        waited =
+            WaitForMultipleObjects(threadCount, threadHandles, TRUE, answerMessages ? std::min<DWORD>(left, 10) : left);
+        if (waited != WAIT_TIMEOUT || left == 0) {
+            break;
+        }
+        if (answerMessages) {
+            DrainMessages();
+        }
+    }
+    const bool bothReturned = waited < WAIT_OBJECT_0 + static_cast<DWORD>(threadCount);
     for (int i = 0; i < threadCount; ++i) {
         if (!bothReturned && WaitForSingleObject(threadHandles[i], 0) != WAIT_OBJECT_0) {
             TerminateThread(threadHandles[i], 0);
+            audioThreadsTerminated = true;
         }
         CloseHandle(threadHandles[i]);
         threadHandles[i] = nullptr;

@@ -10,6 +10,7 @@
 #include <dsound.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -19,6 +20,7 @@ namespace {
 
 IDirectSound8* soundDevice = nullptr;
 IDirectSoundBuffer* streamBuffer = nullptr;
+std::atomic<bool> streamPlaying{false}; // PlayStreamBuffer was called on the current stream buffer
 int32_t soundDeviceCount = 0;
 
 // Underrun accounting. DirectSound does not tell when its cursor plays frames nobody wrote, so a shadow of the
@@ -93,6 +95,15 @@ int OpenSound() {
 }
 
 void CloseSound() {
+    if (audioThreadsTerminated.load()) {
+        // A thread ended by force may have died inside DirectSound holding its locks (or inside our bookkeeping
+        // holding accountingLock): any call could hang here with the display still in 640x480. Forget the objects;
+        // the system takes them back with the process.
+        streamBuffer = nullptr;
+        streamPlaying = false;
+        soundDevice = nullptr;
+        return;
+    }
     ReleaseStreamBuffer();
     if (soundDevice != nullptr) {
         soundDevice->Release();
@@ -119,6 +130,11 @@ bool CreateStreamBuffer(int32_t frames) {
     memset(&description, 0, sizeof description);
     description.dwSize = sizeof description;
     description.dwFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_STATIC;
+    if (mainWindow == nullptr) {
+        // The console tools' device is bound to the console (or the desktop), which is seldom the window in
+        // front: without global focus their sound would go silent whenever another window is.
+        description.dwFlags |= DSBCAPS_GLOBALFOCUS;
+    }
     description.dwBufferBytes = static_cast<DWORD>(frames) * 4;
     description.lpwfxFormat = &format;
     HRESULT result = soundDevice->CreateSoundBuffer(&description, &streamBuffer, nullptr);
@@ -158,6 +174,7 @@ void ReleaseStreamBuffer() {
         streamBuffer->Release();
     }
     streamBuffer = nullptr;
+    streamPlaying = false;
     std::lock_guard<std::mutex> guard(accountingLock);
     underrunsOfOldBuffers += shadow.underruns;
     framesPlayedOfOldBuffers += shadow.framesPlayed;
@@ -167,6 +184,7 @@ void ReleaseStreamBuffer() {
 void PlayStreamBuffer() {
     if (streamBuffer != nullptr) {
         streamBuffer->Play(0, 0, DSBPLAY_LOOPING);
+        streamPlaying = true;
     }
 }
 
@@ -220,7 +238,15 @@ StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32
 }
 
 bool RestoreStreamBuffer() {
-    return streamBuffer != nullptr && SUCCEEDED(streamBuffer->Restore());
+    if (streamBuffer == nullptr || FAILED(streamBuffer->Restore())) {
+        return false;
+    }
+    // A lost buffer has stopped; if the stream was playing it must go on (looping, as it was started).
+    DWORD status = 0;
+    if (streamPlaying && SUCCEEDED(streamBuffer->GetStatus(&status)) && (status & DSBSTATUS_PLAYING) == 0) {
+        streamBuffer->Play(0, 0, DSBPLAY_LOOPING);
+    }
+    return true;
 }
 
 uint64_t CountUnderruns() {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -227,6 +226,30 @@ void ReadSampleHeader(XmReader& in, uint32_t sampleHeaderSize, Sample& sample, u
     loop[1] = loopLength;
 }
 
+// The sample headers of an instrument, then the samples' data; once the data runs into the end of the file
+// (`cutShort`), the samples after it are empty.
+bool ReadSamples(XmReader& in, const char* path, Instrument& instrument, int32_t index, uint32_t sampleHeaderSize,
+                 uint32_t* loops, bool& cutShort) {
+    for (int32_t s = 0; s < instrument.sampleCount; ++s) {
+        if (!Has(in, sampleHeaderSize)) {
+            SetModuleError("%s: truncated inside sample header %d of instrument %d", path, s, index);
+            return false;
+        }
+        ReadSampleHeader(in, sampleHeaderSize, instrument.samples[s], &loops[2 * s]);
+    }
+    for (int32_t s = 0; s < instrument.sampleCount; ++s) {
+        Sample& sample = instrument.samples[s];
+        if (cutShort) {
+            sample.length = 0;
+            sample.loopType = 0;
+            continue;
+        }
+        if (!ReadSampleData(in, path, sample, loops[2 * s], loops[2 * s + 1], cutShort))
+            return false;
+    }
+    return true;
+}
+
 // Returns false when the file is refused; sets `cutShort` when the sample data ran into the end of the file.
 bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int32_t index, bool& cutShort) {
     if (!Has(in, 29)) {
@@ -264,25 +287,15 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
         return false;
     }
     instrument.sampleCount = sampleCount;
-    std::vector<uint32_t> loops(2 * sampleCount);
-    for (int32_t s = 0; s < sampleCount; ++s) {
-        if (!Has(in, sampleHeaderSize)) {
-            SetModuleError("%s: truncated inside sample header %d of instrument %d", path, s, index);
-            return false;
-        }
-        ReadSampleHeader(in, sampleHeaderSize, instrument.samples[s], &loops[2 * s]);
+    // Every header comes before the first sample's data; each sample's loop waits here until its data is read.
+    uint32_t* loops = static_cast<uint32_t*>(std::malloc(2 * sizeof(uint32_t) * size_t(sampleCount)));
+    if (!loops) {
+        SetModuleError("%s: out of memory in instrument %d", path, index);
+        return false;
     }
-    for (int32_t s = 0; s < sampleCount; ++s) {
-        Sample& sample = instrument.samples[s];
-        if (cutShort) {
-            sample.length = 0;
-            sample.loopType = 0;
-            continue;
-        }
-        if (!ReadSampleData(in, path, sample, loops[2 * s], loops[2 * s + 1], cutShort))
-            return false;
-    }
-    return true;
+    const bool read = ReadSamples(in, path, instrument, index, sampleHeaderSize, loops, cutShort);
+    std::free(loops);
+    return read;
 }
 
 // Everything after the file is in memory; the reader checks every field against the end.

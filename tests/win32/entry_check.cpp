@@ -61,7 +61,7 @@ bool RunDemoScript() {
     const uint64_t start = ReadPerformanceCounter();
     bool announced = false;
     uint64_t elapsedMs = 0;
-    // Frame after frame as the show does, never reading the message queue.
+    // Frame after frame as the show does; the flips and the pauses answer the window's messages.
     while (elapsedMs < durationMs) {
         PresentFrame(frame.data());
         FlipFrame();

@@ -1,8 +1,6 @@
 // Time and audio threads on Windows, checked against the operating system's own view of them.
 #include "app/system.h"
-
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "app/window_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +62,7 @@ TEST(SystemWin32, AudioThreadsRunOnceEachAtHighestPriorityAndJoin) {
     ASSERT_TRUE(StartAudioThreads(RecordingFeeder, RecordingMixer));
     EXPECT_FALSE(StartAudioThreads(RecordingFeeder, RecordingMixer)) << "a second pair while the first runs";
     EXPECT_TRUE(JoinAudioThreads(5000));
+    EXPECT_FALSE(audioThreadsTerminated.load());
     EXPECT_EQ(feederRuns.load(), 1);
     EXPECT_EQ(mixerRuns.load(), 1);
     EXPECT_EQ(feederPriority.load(), THREAD_PRIORITY_HIGHEST);
@@ -89,6 +88,8 @@ TEST(SystemWin32, JoinGivesUpAfterItsBoundAndEndsTheStuckThread) {
     Sleep(100);
     EXPECT_EQ(stuckFinished.load(), 0);
     EXPECT_TRUE(JoinAudioThreads(0)) << "the threads were let go after the bound";
+    EXPECT_TRUE(audioThreadsTerminated.load()) << "CloseSound must keep out of DirectSound now";
+    audioThreadsTerminated = false;
 }
 
 } // namespace
