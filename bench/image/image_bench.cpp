@@ -19,6 +19,8 @@
 #include "image/png.h"
 #include "png_writer.h"
 
+using Bytes = std::vector<uint8_t>;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -85,8 +87,8 @@ void Prepare() {
     for (int channels : {3, 4}) {
         std::string name = channels == 3 ? "picture-rgb-640x480" : "picture-rgba-640x480";
         fs::path path = fs::path(BENCH_FILES_DIR) / (name + ".png");
-        WriteWithLibpng(path.string(), 640, 480, channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
-                        MakePicture(channels), {}, PNG_ALL_FILTERS, PNG_ZBUF_SIZE, false);
+        Bytes png = makedata::EncodePng({640, 480, channels == 4 ? 6 : 2, MakePicture(channels), {}});
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
         Pictures.push_back(path);
         Streams.push_back({"idat-" + name, IdatStream(ReadFile(path)), size_t(640 * channels + 1) * 480});
     }

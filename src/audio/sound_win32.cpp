@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 BOOL CALLBACK CountSoundDevice(LPGUID guid, LPCSTR description, LPCSTR moduleName, LPVOID context);
 
@@ -27,7 +26,9 @@ int32_t soundDeviceCount = 0;
 // ring (the same one the other platforms play from) follows every write and every cursor movement seen by a poll.
 // Polls come far more often than once per ring (0.64 s), so the distance from the previous reading is the
 // distance played. The lock is held only for that bookkeeping.
-std::mutex accountingLock;
+// Guards the shadow ring and the counters between the feeder and the callers of the counters. A slim lock
+// rather than std::mutex keeps the C++ runtime's exception and string machinery out of the program.
+SRWLOCK accountingLock = SRWLOCK_INIT;
 SoundRing shadow{};
 uint32_t lastCursor = 0;               // bytes
 uint64_t underrunsOfOldBuffers = 0;    // counted since the program started, across stream buffers
@@ -157,9 +158,11 @@ bool CreateStreamBuffer(int32_t frames) {
     }
     memset(part1, 0, size1);
     streamBuffer->Unlock(part1, size1, part2, size2);
-    std::lock_guard<std::mutex> guard(accountingLock);
+    AcquireSRWLockExclusive(&accountingLock);
     lastCursor = 0;
-    if (!CreateRing(&shadow, static_cast<uint32_t>(frames))) {
+    const bool ringMade = CreateRing(&shadow, static_cast<uint32_t>(frames));
+    ReleaseSRWLockExclusive(&accountingLock);
+    if (!ringMade) {
         ReportPlatformFailure("sound: out of memory for the stream buffer's bookkeeping");
         streamBuffer->Release();
         streamBuffer = nullptr;
@@ -175,10 +178,11 @@ void ReleaseStreamBuffer() {
     }
     streamBuffer = nullptr;
     streamPlaying = false;
-    std::lock_guard<std::mutex> guard(accountingLock);
+    AcquireSRWLockExclusive(&accountingLock);
     underrunsOfOldBuffers += shadow.underruns;
     framesPlayedOfOldBuffers += shadow.framesPlayed;
     FreeRing(&shadow);
+    ReleaseSRWLockExclusive(&accountingLock);
 }
 
 void PlayStreamBuffer() {
@@ -189,16 +193,17 @@ void PlayStreamBuffer() {
 }
 
 uint32_t GetPlayPosition() {
-    std::lock_guard<std::mutex> guard(accountingLock);
+    AcquireSRWLockExclusive(&accountingLock);
     bool ok = false;
-    if (streamBuffer == nullptr) {
-        return lastCursor;
+    uint32_t cursor = lastCursor;
+    if (streamBuffer != nullptr) {
+        const uint32_t read = ReadCursor(streamBuffer, &ok);
+        if (ok) {
+            FollowCursor(read);
+            cursor = read;
+        }
     }
-    const uint32_t cursor = ReadCursor(streamBuffer, &ok);
-    if (!ok) {
-        return lastCursor;
-    }
-    FollowCursor(cursor);
+    ReleaseSRWLockExclusive(&accountingLock);
     return cursor;
 }
 
@@ -227,13 +232,14 @@ StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32
     streamBuffer->Unlock(part1, size1, part2, size2);
 
     // Bring the shadow's cursor up to date first, so that frames already played are not taken as written.
-    std::lock_guard<std::mutex> guard(accountingLock);
+    AcquireSRWLockExclusive(&accountingLock);
     bool ok = false;
     const uint32_t cursor = ReadCursor(streamBuffer, &ok);
     if (ok) {
         FollowCursor(cursor);
     }
     WriteRing(&shadow, offset, samples, bytes);
+    ReleaseSRWLockExclusive(&accountingLock);
     return StreamWriteOk;
 }
 
@@ -250,11 +256,15 @@ bool RestoreStreamBuffer() {
 }
 
 uint64_t CountUnderruns() {
-    std::lock_guard<std::mutex> guard(accountingLock);
-    return underrunsOfOldBuffers + shadow.underruns;
+    AcquireSRWLockExclusive(&accountingLock);
+    const uint64_t count = underrunsOfOldBuffers + shadow.underruns;
+    ReleaseSRWLockExclusive(&accountingLock);
+    return count;
 }
 
 uint64_t CountFramesPlayed() {
-    std::lock_guard<std::mutex> guard(accountingLock);
-    return framesPlayedOfOldBuffers + shadow.framesPlayed;
+    AcquireSRWLockExclusive(&accountingLock);
+    const uint64_t count = framesPlayedOfOldBuffers + shadow.framesPlayed;
+    ReleaseSRWLockExclusive(&accountingLock);
+    return count;
 }

@@ -1,5 +1,5 @@
-// Every corpus module loads, and 60 seconds of it render with sound in them; rendering in straight runs, on every
-// code path, gives the same bits as rendering every frame one by one.
+// Every corpus module (XM and MOD) loads, and 60 seconds of it render with sound in them; rendering in straight
+// runs, on every code path, gives the same bits as rendering every frame one by one.
 #include "music/music.h"
 #include "music/voice_run.h"
 #include "audio/mixer.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -61,11 +62,22 @@ long long FirstDifference(const std::vector<int16_t>& part, const std::vector<in
 
 TEST_P(Corpus, LoadsAndRendersAMinuteWithSound) {
     const std::vector<int16_t> out = Render(GetParam(), 60);
-    long long loudFrames = 0;
-    for (int16_t v : out)
+    long long loudFrames = 0, nonZero = 0;
+    int peak = 0;
+    double energy = 0;
+    for (int16_t v : out) {
         loudFrames += v > 256 || v < -256;
+        nonZero += v != 0;
+        peak = std::max(peak, std::abs(int(v)));
+        energy += double(v) * v;
+    }
     // Audible: at least a second's worth of samples well above the noise floor.
-    EXPECT_GT(loudFrames, 44100) << GetParam();
+    EXPECT_GT(loudFrames, 44100);
+    if (GetParam().ends_with(".mod") || GetParam().ends_with(".MOD")) {
+        EXPECT_GT(peak, 2000);
+        EXPECT_GT(std::sqrt(energy / double(out.size())), 200.0);
+        EXPECT_GT(nonZero, (long long)out.size() / 2);
+    }
 }
 
 TEST_P(Corpus, RunsGiveTheBitsOfFrameByFrame) {

@@ -1,18 +1,11 @@
 // The mix-down: saturation in channel order, the surplus carried over, fades and module switching.
-#include "xm_writer.h"
+#include "music_test.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class Mixer : public ::testing::Test {
-protected:
-    void SetUp() override { ResetMusicState(); }
-    void TearDown() override {
-        player.module = nullptr;
-        ResetMusicState();
-    }
-
+struct Mixer : MusicTest {
     // A bare module with no song, for mixing what the test puts into the MixBuffers.
     Module bare{};
     void PrepareBare(int channelCount) {
@@ -33,60 +26,38 @@ protected:
 };
 
 // A song of `rows` rows at one tick per row on `channels` channels.
-XmSpec ShortSong(int channels, int rows, int bpm = 125) {
-    XmSpec spec;
-    spec.channels = channels;
-    spec.speed = 1;
-    spec.bpm = bpm;
-    spec.patterns[0].rows = rows;
-    return spec;
+XmSong ShortSong(int channels, int rows, int bpm = 125) {
+    XmSong song = Song(channels, rows, 1);
+    song.bpm = bpm;
+    return song;
 }
 
 } // namespace
 
 TEST_F(Mixer, SumsSaturateAfterEveryChannel) {
-    PrepareBare(3);
-    Fill(0, 30000);
-    Fill(1, 30000);
-    Fill(2, -30000);
-    const int16_t* out = MixOnly();
+    PrepareMusic(); // nothing loaded: silence
+    const int16_t* nothing = RenderFrames(ChunkFrames);
     for (int i = 0; i < 2 * ChunkFrames; ++i)
-        ASSERT_EQ(out[i], 2767) << i; // 32767 after channel 1, then 32767 - 30000
+        ASSERT_EQ(nothing[i], 0);
 
-    Fill(0, 20000);
-    Fill(1, 20000);
-    Fill(2, 0);
-    EXPECT_EQ(MixOnly()[0], 32767);
-    Fill(0, -20000);
-    Fill(1, -20000);
-    EXPECT_EQ(MixOnly()[7], -32767); // never -32768
-    Fill(0, -32768);
-    Fill(1, 0);
-    EXPECT_EQ(MixOnly()[100], -32767);
-    Fill(0, -30000);
-    Fill(1, 30000);
-    Fill(2, 30000);
-    EXPECT_EQ(MixOnly()[5], 30000); // the same values in another order: no saturation on the way
-
+    PrepareBare(3);
+    // Three channels of one value each, and the mix: held to +-32767 after every channel, in channel order.
+    const int sums[][4] = {{30000, 30000, -30000, 2767},
+                           {20000, 20000, 0, 32767},
+                           {-20000, -20000, 0, -32767},
+                           {-32768, 0, 0, -32767},
+                           {-30000, 30000, 30000, 30000}};
+    for (const auto& s : sums) {
+        for (int ch = 0; ch < 3; ++ch)
+            Fill(ch, s[ch]);
+        const int16_t* out = MixOnly();
+        for (int i = 0; i < 2 * ChunkFrames; ++i)
+            ASSERT_EQ(out[i], s[3]) << s[0] << " " << i;
+    }
     bare.channelCount = 0;
     const int16_t* silent = MixOnly();
     for (int i = 0; i < 2 * ChunkFrames; ++i)
         ASSERT_EQ(silent[i], 0);
-}
-
-TEST_F(Mixer, SurplusFramesMoveToTheFront) {
-    PrepareBare(2);
-    Fill(0, 100);
-    Fill(1, 1);
-    Fill(0, -7, ChunkFrames, ChunkFrames + 300);
-    Fill(1, 5, ChunkFrames, ChunkFrames + 300);
-    const int16_t* out = MixOnly(300);
-    EXPECT_EQ(out[0], 101);
-    EXPECT_EQ(player.writePosition, 300);
-    for (int f = 0; f < 300; ++f) {
-        ASSERT_EQ(player.mixBuffers[0][0][2 * f], -7);
-        ASSERT_EQ(player.mixBuffers[0][1][2 * f + 1], 5);
-    }
 }
 
 TEST_F(Mixer, FadesTakeTenTicks) {
@@ -94,60 +65,42 @@ TEST_F(Mixer, FadesTakeTenTicks) {
     PrepareMusic();
     ASSERT_EQ(player.samplesPerTick, 882); // one RenderFrames(882) is one tick
     player.masterVolume = 1.0f;
-    SetFadeMode(1);
-    for (int t = 1; t <= 9; ++t) {
-        RenderFrames(882);
-        ASSERT_GT(player.masterVolume, 0.0f) << t;
-        ASSERT_EQ(FadeMode(), 1);
+    // (mode set before a run of ticks, ticks, volume after them, mode after them): out takes ten ticks of 0.1, in
+    // the same; a new mode takes over from the current volume; 3 and 4 act at once; an unknown mode does nothing.
+    const struct {
+        int mode, ticks;
+        float volume;
+        int after;
+    } steps[] = {{1, 9, 0.1f, 1}, {-2, 1, 0.0f, -1}, {2, 1, 0.1f, 2},  {-2, 9, 1.0f, -1}, {1, 2, 0.8f, 1},
+                 {2, 1, 0.9f, 2}, {3, 1, 0.0f, -1},  {4, 1, 1.0f, -1}, {7, 1, 1.0f, 7}};
+    for (const auto& s : steps) {
+        if (s.mode != -2)
+            SetFadeMode(s.mode);
+        for (int t = 0; t < s.ticks; ++t)
+            RenderFrames(882);
+        EXPECT_NEAR(player.masterVolume, s.volume, 1e-6f) << s.mode;
+        if (s.mode != 7) { // an unknown mode is only checked for leaving the volume alone
+            EXPECT_EQ(FadeMode(), s.after) << s.mode;
+        }
     }
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 0.0f);
-    EXPECT_EQ(FadeMode(), -1);
-
-    SetFadeMode(2);
-    for (int t = 1; t <= 9; ++t) {
-        RenderFrames(882);
-        ASSERT_LT(player.masterVolume, 1.0f) << t;
-    }
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
-    EXPECT_EQ(FadeMode(), -1);
-
-    // A new mode during a fade takes over from the current volume; 3 and 4 act at once.
-    SetFadeMode(1);
-    RenderFrames(882);
-    RenderFrames(882);
-    SetFadeMode(2);
-    RenderFrames(882);
-    EXPECT_FLOAT_EQ(player.masterVolume, 0.9f);
-    SetFadeMode(3);
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 0.0f);
-    EXPECT_EQ(FadeMode(), -1);
-    SetFadeMode(4);
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
-    EXPECT_EQ(FadeMode(), -1);
-    SetFadeMode(7); // unknown: nothing
-    RenderFrames(882);
-    EXPECT_EQ(player.masterVolume, 1.0f);
 }
 
-TEST_F(Mixer, RepeatOneRestartsTheSong) {
+TEST_F(Mixer, RepeatOneRestartsTheSongEvenWithOtherModulesLoaded) {
     ASSERT_EQ(LoadXm("repeat.xm", ShortSong(1, 3)), 0) << ModuleError();
+    ASSERT_EQ(LoadXm("other.xm", ShortSong(2, 5, 126)), 1) << ModuleError();
     SetRepeatMode(1);
     PrepareMusic();
     RequestModule(0);
     RenderFrames(882); // the request restarts the module after this tick
     EXPECT_EQ(player.row, 0);
-    EXPECT_EQ(SongEndCount(), 0);
     RenderFrames(882);
     RenderFrames(882);
     EXPECT_EQ(player.row, 2);
+    EXPECT_EQ(SongEndCount(), 0);
     RenderFrames(882); // past the last row: the song ends and starts again
     EXPECT_EQ(SongEndCount(), 1);
     EXPECT_EQ(player.currentModule, 0);
-    EXPECT_EQ(player.orderPosition, 0);
+    EXPECT_EQ(player.module, player.moduleTable[0]);
     EXPECT_EQ(player.row, 0);
     EXPECT_EQ(player.songEnded, 0);
 }
@@ -163,12 +116,8 @@ TEST_F(Mixer, RepeatZeroPlaysTheModulesInTurn) {
     for (int t = 0; t < 40 && order.size() < 5; ++t) {
         RenderFrames(ChunkFrames / 4);
         if (player.currentModule != last) {
-            last = player.currentModule;
-            order.push_back(last);
-            // Each module starts with its own tempo and channel count.
-            Module* m = player.moduleTable[last];
-            EXPECT_EQ(player.module, m);
-            EXPECT_EQ(player.speed, 1);
+            order.push_back(last = player.currentModule);
+            EXPECT_EQ(player.module, player.moduleTable[last]);
         }
     }
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 0, 1}));
@@ -187,6 +136,14 @@ TEST_F(Mixer, RequestsSwitchAfterTheTickAndIgnoreUnknownModules) {
     RenderFrames(882);
     EXPECT_EQ(player.row, 3);
     EXPECT_EQ(player.currentModule, 0);
+    // An unknown index does not replace a request still pending.
+    RequestModule(0);
+    RequestModule(2);
+    RenderFrames(882);
+    EXPECT_EQ(player.row, 0);
+    EXPECT_EQ(player.currentModule, 0);
+    RenderFrames(882);
+    RenderFrames(882);
 
     // Channel 1 holds old frames that module a never rendered; module b must not mix them.
     for (int k = 0; k < 2 * MixBufferFrames; ++k)
@@ -202,18 +159,4 @@ TEST_F(Mixer, RequestsSwitchAfterTheTickAndIgnoreUnknownModules) {
     RenderFrames(782 + 874 - 1); // mixes the surplus together with a tick of module b
     EXPECT_EQ(player.channelCount, 2);
     EXPECT_EQ(player.writePosition, 1);
-    // Requesting the module that plays restarts it.
-    RenderFrames(874);
-    RenderFrames(874);
-    EXPECT_GT(player.row, 0);
-    RequestModule(1);
-    RenderFrames(874);
-    EXPECT_EQ(player.row, 0);
-}
-
-TEST_F(Mixer, NothingLoadedRendersSilence) {
-    PrepareMusic();
-    const int16_t* out = RenderFrames(ChunkFrames);
-    for (int i = 0; i < 2 * ChunkFrames; ++i)
-        ASSERT_EQ(out[i], 0);
 }

@@ -28,9 +28,8 @@ void Reset() {
 } // namespace fake
 
 void PresentFrame(const uint32_t* pixels) {
-    if (fake::onPresent) {
+    if (fake::onPresent)
         fake::onPresent(pixels);
-    }
 }
 
 long FlipFrame() {
@@ -40,9 +39,8 @@ long FlipFrame() {
 
 void SleepMs(uint32_t milliseconds) {
     fake::sleeps.push_back(milliseconds);
-    if (fake::onSleep) {
+    if (fake::onSleep)
         fake::onSleep(milliseconds);
-    }
 }
 
 uint64_t ReadPerformanceCounter() {

@@ -1,6 +1,7 @@
 #include "png_writer.h"
 
 #include "deflate.h"
+#include "image/png.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,26 +14,10 @@ void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
         out.push_back(uint8_t(v >> s));
 }
 
-void PutChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
-    PutBe32(out, uint32_t(size));
-    size_t typeAt = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data, data + size);
-    PutBe32(out, Crc32(std::span<const uint8_t>(out.data() + typeAt, size + 4)));
-}
-
-int Paeth(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc)
-        return a;
-    return pb <= pc ? b : c;
-}
-
 // Filters every row, choosing per row the filter whose output has the smallest sum of absolute (signed) bytes;
 // palette rows stay unfiltered since their indices are not magnitudes.
 std::vector<uint8_t> FilterRows(const PngPicture& p) {
-    const int bpp = p.colourType == 6 ? 4 : p.colourType == 3 ? 1 : 3;
+    const int bpp = p.colourType == 6 ? 4 : p.colourType == 2 ? 3 : 1;
     const size_t stride = size_t(p.width) * bpp;
     std::vector<uint8_t> out;
     out.reserve((stride + 1) * p.height);
@@ -50,7 +35,7 @@ std::vector<uint8_t> FilterRows(const PngPicture& p) {
                     int a = i >= size_t(bpp) ? row[i - bpp] : 0;
                     int b = up[i];
                     int c = i >= size_t(bpp) ? up[i - bpp] : 0;
-                    int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : Paeth(a, b, c);
+                    int pred = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : PaethPredictor(a, b, c);
                     uint8_t v = uint8_t(row[i] - pred);
                     candidate[i] = v;
                     score += v < 128 ? v : 256 - v;
@@ -70,25 +55,36 @@ std::vector<uint8_t> FilterRows(const PngPicture& p) {
 
 } // namespace
 
+const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+void PutPngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    PutBe32(out, uint32_t(size));
+    size_t typeAt = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size)
+        out.insert(out.end(), data, data + size);
+    PutBe32(out, Crc32(std::span<const uint8_t>(out.data() + typeAt, size + 4)));
+}
+
+std::vector<uint8_t> PngHeader(uint32_t width, uint32_t height, int depth, int colourType, int interlace) {
+    std::vector<uint8_t> ihdr;
+    PutBe32(ihdr, width);
+    PutBe32(ihdr, height);
+    ihdr.insert(ihdr.end(), {uint8_t(depth), uint8_t(colourType), 0, 0, uint8_t(interlace)});
+    return ihdr;
+}
+
 std::vector<uint8_t> EncodePng(const PngPicture& p, size_t idatSplit) {
-    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    std::vector<uint8_t> out(signature, signature + 8);
-    uint8_t ihdr[13] = {};
-    for (int k = 0; k < 4; ++k) {
-        ihdr[k] = uint8_t(p.width >> (24 - 8 * k));
-        ihdr[4 + k] = uint8_t(p.height >> (24 - 8 * k));
-    }
-    ihdr[8] = 8;
-    ihdr[9] = uint8_t(p.colourType);
-    PutChunk(out, "IHDR", ihdr, 13);
+    std::vector<uint8_t> out(kPngSignature, kPngSignature + 8);
+    PutPngChunk(out, "IHDR", PngHeader(p.width, p.height, 8, p.colourType));
     if (p.colourType == 3)
-        PutChunk(out, "PLTE", p.palette.data(), p.palette.size());
+        PutPngChunk(out, "PLTE", p.palette.data(), p.palette.size());
     std::vector<uint8_t> filtered = FilterRows(p);
     std::vector<uint8_t> z = ZlibCompress(filtered);
     size_t step = idatSplit ? idatSplit : z.size();
     for (size_t at = 0; at < z.size(); at += step)
-        PutChunk(out, "IDAT", z.data() + at, std::min(step, z.size() - at));
-    PutChunk(out, "IEND", nullptr, 0);
+        PutPngChunk(out, "IDAT", z.data() + at, std::min(step, z.size() - at));
+    PutPngChunk(out, "IEND", nullptr, 0);
     return out;
 }
 
@@ -102,8 +98,8 @@ std::optional<std::vector<uint8_t>> PadPng(const std::vector<uint8_t>& png, size
     static const char note[] = "QUIMBLES data, made by make-data.";
     std::memcpy(text.data() + 8, note, std::min(dataSize - 8, sizeof note - 1));
     std::vector<uint8_t> out(png.begin(), png.end() - 12); // everything before IEND
-    PutChunk(out, "tEXt", text.data(), text.size());
-    PutChunk(out, "IEND", nullptr, 0);
+    PutPngChunk(out, "tEXt", text.data(), text.size());
+    PutPngChunk(out, "IEND", nullptr, 0);
     return out;
 }
 

@@ -99,17 +99,24 @@ std::vector<int8_t> DetunedSaw(int length, std::initializer_list<int> cycles, in
     return d;
 }
 
+// One sample, played by every note.
+XmInstrument Instrument(const char* name, std::vector<int8_t> data, int loopStart, int loopLength, int volume,
+                        int panning, int relativeNote, int fadeout, XmEnvelope volumeEnvelope) {
+    XmSample s{std::vector<int>(data.begin(), data.end()), loopStart, loopLength};
+    s.volume = volume;
+    s.panning = panning;
+    s.relativeNote = relativeNote;
+    return {name, {s}, std::vector<uint8_t>(96, 0), volumeEnvelope, {}, fadeout};
+}
+
 std::vector<XmInstrument> Instruments(size_t crashLength) {
     std::vector<XmInstrument> ins(8);
     // Drum envelopes (in ticks of 20 ms) shape the tails and end at zero, so a hit never rings on.
-    ins[0] = {"kick", Kick(), 0, 0, 64, 128, 0, 0, 0, {{{0, 64}, {5, 56}, {11, 0}}, 0, 1}};
-    ins[1] = {"snare", Snare(), 0, 0, 56, 128, 0, 0, 0, {{{0, 64}, {5, 40}, {10, 0}}, 0, 1}};
-    ins[2] = {"hat", Metal(1400, 3, 0.9), 0, 0, 40, 96, 0, 0, 0, {{{0, 64}, {2, 32}, {5, 0}}, 0, 1}};
-    ins[3] = {"crash", Metal(crashLength, 4, 0.8),
-              0,       0,
-              44,      160,
-              0,       0,
-              0,       {{{0, 64}, {8, 40}, {int(crashLength / 335) + 1, 0}}, 0, 1}};
+    ins[0] = Instrument("kick", Kick(), 0, 0, 64, 128, 0, 0, {{{0, 64}, {5, 56}, {11, 0}}, 0, 1});
+    ins[1] = Instrument("snare", Snare(), 0, 0, 56, 128, 0, 0, {{{0, 64}, {5, 40}, {10, 0}}, 0, 1});
+    ins[2] = Instrument("hat", Metal(1400, 3, 0.9), 0, 0, 40, 96, 0, 0, {{{0, 64}, {2, 32}, {5, 0}}, 0, 1});
+    ins[3] = Instrument("crash", Metal(crashLength, 4, 0.8), 0, 0, 44, 160, 0, 0,
+                        {{{0, 64}, {8, 40}, {int(crashLength / 335) + 1, 0}}, 0, 1});
     // Bass: one 128-sample period of a bright saw on a sine; relative note +24 makes the written pitch true.
     {
         std::vector<double> v(128);
@@ -117,13 +124,14 @@ std::vector<XmInstrument> Instruments(size_t crashLength) {
         std::vector<int8_t> d(128);
         for (int i = 0; i < 128; ++i)
             d[i] = ToSample(0.55 * saw[i] / 127.0 + 0.4 * Sin(2 * kPi * i / 128.0));
-        ins[4] = {"bass", d, 0, 128, 50, 128, 24, 0, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3}};
+        ins[4] = Instrument("bass", d, 0, 128, 50, 128, 24, 0, {{{0, 0}, {1, 64}, {10, 44}}, 2, 3});
     }
     // Lead: three saws at 64, 65 and 63 periods per 4096 samples, a chorus of about 27 cents.
-    ins[5] = {"lead", DetunedSaw(4096, {64, 65, 63}, 9, 0), 0, 4096, 46, 128, 12, 0,
-              500,    {{{0, 0}, {2, 64}, {24, 46}}, 2, 3}};
+    ins[5] = Instrument("lead", DetunedSaw(4096, {64, 65, 63}, 9, 0), 0, 4096, 46, 128, 12, 500,
+                        {{{0, 0}, {2, 64}, {24, 46}}, 2, 3});
     // Pad: softer slopes (1/k^2), two voices a few cents apart and an octave above, slow to rise.
-    ins[6] = {"pad", DetunedSaw(4096, {64, 65, 128}, 7, 1), 0, 4096, 40, 255, 12, 0, 0, {{{0, 0}, {45, 64}}, 1, 3}};
+    ins[6] =
+        Instrument("pad", DetunedSaw(4096, {64, 65, 128}, 7, 1), 0, 4096, 40, 255, 12, 0, {{{0, 0}, {45, 64}}, 1, 3});
     // Pluck: one 32-sample period of a sine with two upper partials, dying away by itself.
     {
         std::vector<int8_t> d(32);
@@ -131,7 +139,7 @@ std::vector<XmInstrument> Instruments(size_t crashLength) {
             double x = 2 * kPi * i / 32.0;
             d[i] = ToSample(0.6 * Sin(x) + 0.25 * Sin(2 * x) + 0.12 * Sin(3 * x + 0.5));
         }
-        ins[7] = {"pluck", d, 0, 32, 44, 255, 0, 0, 0, {{{0, 64}, {4, 44}, {26, 0}}, 0, 1}};
+        ins[7] = Instrument("pluck", d, 0, 32, 44, 255, 0, 0, {{{0, 64}, {4, 44}, {26, 0}}, 0, 1});
     }
     return ins;
 }

@@ -51,18 +51,18 @@ std::vector<uint8_t> WriteXm(const XmSong& song) {
     Put16(out, 0x0104);
     Put32(out, 276); // header size counted from this field: 4 + 16 + 256 order bytes
     Put16(out, int(song.orders.size()));
-    Put16(out, 0); // restart position
+    Put16(out, song.restart);
     Put16(out, song.channels);
     Put16(out, int(song.patterns.size()));
     Put16(out, int(song.instruments.size()));
-    Put16(out, 0); // Amiga frequency table
+    Put16(out, song.flags);
     Put16(out, song.speed);
     Put16(out, song.bpm);
     for (int i = 0; i < 256; ++i)
         out.push_back(i < int(song.orders.size()) ? uint8_t(song.orders[i]) : 0);
 
     for (const XmPattern& p : song.patterns) {
-        std::vector<uint8_t> packed = PackPattern(p);
+        std::vector<uint8_t> packed = p.packed ? *p.packed : PackPattern(p);
         Put32(out, 9);
         out.push_back(0);
         Put16(out, p.rows);
@@ -75,54 +75,52 @@ std::vector<uint8_t> WriteXm(const XmSong& song) {
         Put32(out, 263);
         PutText(out, ins.name, 22);
         out.push_back(0);
-        Put16(out, 1);
+        Put16(out, int(ins.samples.size()));
         Put32(out, 40);
         for (int n = 0; n < 96; ++n)
-            out.push_back(0); // every note plays sample 0
-        const XmEnvelope& e = ins.volumeEnvelope;
-        for (int k = 0; k < 12; ++k) {
-            bool used = k < int(e.points.size());
-            Put16(out, used ? e.points[k].first : 0);
-            Put16(out, used ? e.points[k].second : 0);
+            out.push_back(ins.sampleMap[n]);
+        // Unused points: (0, 0) for volume, centred (0, 32) for panning.
+        for (const XmEnvelope* e : {&ins.volumeEnvelope, &ins.panningEnvelope}) {
+            for (int k = 0; k < 12; ++k) {
+                bool used = k < int(e->points.size());
+                Put16(out, used ? e->points[k].first : 0);
+                Put16(out, used ? e->points[k].second : e == &ins.volumeEnvelope ? 0 : 32);
+            }
         }
-        for (int k = 0; k < 12; ++k) {
-            Put16(out, 0);
-            Put16(out, 32); // unused panning envelope, centred
-        }
-        out.push_back(uint8_t(e.points.size()));
-        out.push_back(0); // panning points
-        out.push_back(uint8_t(e.sustain));
-        out.push_back(0); // volume loop start
-        out.push_back(0); // volume loop end
-        out.push_back(0);
-        out.push_back(0);
-        out.push_back(0);
-        out.push_back(uint8_t(e.type));
-        out.push_back(0); // panning type: off
-        out.push_back(0); // vibrato type, sweep, depth, rate
-        out.push_back(0);
-        out.push_back(0);
-        out.push_back(0);
+        const XmEnvelope &v = ins.volumeEnvelope, &p = ins.panningEnvelope;
+        for (int b : {int(v.points.size()), int(p.points.size()), v.sustain, v.loopStart, v.loopEnd, p.sustain,
+                      p.loopStart, p.loopEnd, v.type, p.type})
+            out.push_back(uint8_t(b));
+        for (int k = 0; k < 4; ++k)
+            out.push_back(0); // vibrato type, sweep, depth, rate
         Put16(out, ins.fadeout);
         Put16(out, 0);
         while (out.size() < start + 263)
             out.push_back(0);
-        // The sample header.
-        Put32(out, uint32_t(ins.data.size()));
-        Put32(out, uint32_t(ins.loopStart));
-        Put32(out, uint32_t(ins.loopLength));
-        out.push_back(uint8_t(ins.volume));
-        out.push_back(uint8_t(int8_t(ins.finetune)));
-        out.push_back(ins.loopLength > 0 ? 1 : 0);
-        out.push_back(uint8_t(ins.panning));
-        out.push_back(uint8_t(int8_t(ins.relativeNote)));
-        out.push_back(0);
-        PutText(out, ins.name, 22);
+        for (const XmSample& s : ins.samples) {
+            const int bytes = s.sixteenBit ? 2 : 1;
+            Put32(out, uint32_t(s.data.size() * bytes));
+            Put32(out, uint32_t(s.loopStart * bytes));
+            Put32(out, uint32_t(s.loopLength * bytes));
+            out.push_back(uint8_t(s.volume));
+            out.push_back(uint8_t(int8_t(s.finetune)));
+            int type = s.loopType >= 0 ? s.loopType : s.loopLength > 0 ? 1 : 0;
+            out.push_back(uint8_t(type | (s.sixteenBit ? 0x10 : 0)));
+            out.push_back(uint8_t(s.panning));
+            out.push_back(uint8_t(int8_t(s.relativeNote)));
+            out.push_back(0);
+            PutText(out, ins.name, 22);
+        }
         // Sample data as differences from the previous sample.
-        int8_t previous = 0;
-        for (int8_t s : ins.data) {
-            out.push_back(uint8_t(s - previous));
-            previous = s;
+        for (const XmSample& s : ins.samples) {
+            int previous = 0;
+            for (int v : s.data) {
+                if (s.sixteenBit)
+                    Put16(out, v - previous);
+                else
+                    out.push_back(uint8_t(v - previous));
+                previous = v;
+            }
         }
     }
     return out;
