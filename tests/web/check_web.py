@@ -61,6 +61,15 @@ def first_audible_frame(samples):
     return len(samples)
 
 
+def sound_difference(sound, expected):
+    """Where the sound played first differs from the native sound, in words."""
+    if sound == expected:
+        return "the sound is the native one"
+    same = next((i for i in range(0, min(len(sound), len(expected)), 4) if sound[i:i + 4] != expected[i:i + 4]),
+                min(len(sound), len(expected)))
+    return "%d of %d bytes, the first %.3f s the native sound" % (len(sound), len(expected), same / 4 / 44100)
+
+
 def reasons(text):
     """The program's one-line reasons ("quimbles: ..."), wherever a progress bar left them on a line; a line
     repeated at once counts once, as the page shows it."""
@@ -130,8 +139,9 @@ def run_checks(native, web_build, work):
         late = [t for t in audio["underrunTimes"] + audio["dropoutTimes"] if t <= SOUND_SECONDS]
         if sound == expected and not late:
             break
-        print("NOTE  the page's sound missed its time at %s s (load average %s); playing the page once more"
-              % (["%.1f" % t for t in late], os.getloadavg()[0]))
+        print("NOTE  the page's sound missed its time (underruns or short blocks at %s s; %s; load average %.1f); "
+              "playing the page once more" % (["%.1f" % t for t in late], sound_difference(sound, expected),
+                                              os.getloadavg()[0]))
     check("the page reports back", page is not None)
     if page is None:
         print("%d passed, %d failed" % (passed, failed))
@@ -146,7 +156,7 @@ def run_checks(native, web_build, work):
               seen == native_crcs[flip - 1], "canvas " + str(seen))
     audio = page["audio"]
     check("the first %d s of sound played equal the native WAV's" % SOUND_SECONDS,
-          len(sound) == len(expected) and sound == expected, "%d of %d bytes" % (len(sound), len(expected)))
+          sound == expected, sound_difference(sound, expected))
     early = [t for t in audio["underrunTimes"] + audio["dropoutTimes"] if t <= SOUND_SECONDS]
     check("no underrun or dropout in the first %d s of sound" % SOUND_SECONDS, not early, str(early))
     check("Web Audio ran at 44100 Hz", audio["sampleRate"] == 44100 and audio["state"] == "running",
