@@ -4,6 +4,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -163,29 +164,24 @@ uint8_t AlphaOf(const Bytes& rgb, int mode, Bytes* rgba = nullptr) {
 }
 
 TEST(LoadPng, AlphaModes) {
-    EXPECT_EQ(AlphaOf({10, 20, 30}, 0), 255);
-    EXPECT_EQ(AlphaOf({10, 20, 30}, 3), 128);
-    EXPECT_EQ(AlphaOf({10, 20, 30}, 4), 70);
-    EXPECT_EQ(AlphaOf({10, 20, 30}, 5), 150);
-    EXPECT_EQ(AlphaOf({3, 3, 3}, 1), 0); // dark key: R + G + B below 10
-    EXPECT_EQ(AlphaOf({4, 3, 3}, 1), 255);
-    // Luminance key, by hand: (0, 128, 0) has L = 128 x 0.7 / 255 = 0.3514, (L - 0.2) x 510 = 77.2.
-    EXPECT_EQ(AlphaOf({0, 0, 0}, 2), 0);
-    EXPECT_EQ(AlphaOf({0, 128, 0}, 2), 77);
-    EXPECT_EQ(AlphaOf({255, 255, 0}, 2), 255); // above 0.7: opaque
-    // (255, 0, 0): L = 0.2 in single precision is 0.200000003, and (L - 0.2) x 510 truncates to 0.
-    EXPECT_EQ(AlphaOf({255, 0, 0}, 2), 0);
-    // (0, 75, 0) and (0, 80, 0): exactly 3 and 10 in rational arithmetic; with the single-precision constants the
-    // products land just above (worked out separately, outside this code).
-    EXPECT_EQ(AlphaOf({0, 75, 0}, 2), 3);
-    EXPECT_EQ(AlphaOf({0, 80, 0}, 2), 10);
+    // Luminance key (mode 2) by hand: (0, 128, 0) has L = 128 x 0.7 / 255 = 0.3514, (L - 0.2) x 510 = 77.2; above
+    // 0.7 opaque. (255, 0, 0): L = 0.2 in single precision is 0.200000003, (L - 0.2) x 510 truncates to 0. (0, 75, 0)
+    // and (0, 80, 0): exactly 3 and 10 in rational arithmetic, just above with the single-precision constants
+    // (worked out separately). Mode 1: dark key, R + G + B below 10. Only the low 8 bits select the mode.
+    const struct {
+        Bytes rgb;
+        int mode, alpha;
+    } rows[] = {{{10, 20, 30}, 0, 255},  {{10, 20, 30}, 3, 128}, {{10, 20, 30}, 4, 70}, {{10, 20, 30}, 5, 150},
+                {{3, 3, 3}, 1, 0},       {{4, 3, 3}, 1, 255},    {{0, 0, 0}, 2, 0},     {{0, 128, 0}, 2, 77},
+                {{255, 255, 0}, 2, 255}, {{255, 0, 0}, 2, 0},    {{0, 75, 0}, 2, 3},    {{0, 80, 0}, 2, 10},
+                {{3, 3, 3}, 256 + 1, 0}, {{10, 20, 30}, 8, 255}};
+    for (const auto& r : rows)
+        EXPECT_EQ(AlphaOf(r.rgb, r.mode), r.alpha) << int(r.rgb[0]) << "," << int(r.rgb[1]) << " mode " << r.mode;
     Bytes rgba;
     EXPECT_EQ(AlphaOf({253, 2, 254}, 7, &rgba), 0); // magenta key: near-magenta pixels vanish entirely
     EXPECT_EQ(rgba, Bytes({0, 0, 0, 0}));
     EXPECT_EQ(AlphaOf({252, 0, 255}, 7, &rgba), 255);
     EXPECT_EQ(rgba, Bytes({252, 0, 255, 255}));
-    EXPECT_EQ(AlphaOf({3, 3, 3}, 256 + 1), 0); // only the low 8 bits select the mode
-    EXPECT_EQ(AlphaOf({10, 20, 30}, 8), 255);
     // An RGBA picture keeps its alpha whatever the mode.
     for (int mode : {0, 1, 2, 3, 7}) {
         Loaded l =
@@ -213,11 +209,10 @@ TEST(LoadPng, FilterBytesByHand) {
     EXPECT_EQ(decode(7, 7), decode(4, 4)); // filter bytes above 4 are Paeth too
     EXPECT_EQ(decode(0, 255), Bytes({10, 20, 30, 11, 22, 33}));
 
-    EXPECT_EQ(PaethPredictor(50, 60, 100), 50);  // p = 10: pa = 40, pb = 50, pc = 90
-    EXPECT_EQ(PaethPredictor(100, 60, 50), 100); // p = 110: pa = 10, pb = 50, pc = 60
-    EXPECT_EQ(PaethPredictor(50, 100, 60), 100); // p = 90: pa = 40, pb = 10, pc = 30
-    EXPECT_EQ(PaethPredictor(60, 50, 55), 55);   // p = 55: pa = 5, pb = 5, pc = 0
-    EXPECT_EQ(PaethPredictor(10, 10, 10), 10);
+    // (a, b, c, expected): p = 10: pa 40, pb 50, pc 90; p = 110: 10, 50, 60; p = 90: 40, 10, 30; p = 55: 5, 5, 0.
+    for (auto [a, b, c, e] :
+         {std::array{50, 60, 100, 50}, {100, 60, 50, 100}, {50, 100, 60, 100}, {60, 50, 55, 55}, {10, 10, 10, 10}})
+        EXPECT_EQ(PaethPredictor(a, b, c), e) << a << " " << b << " " << c;
 
     const uint8_t type[4] = {'I', 'D', 'A', 'T'};
     Bytes data(300);
@@ -286,16 +281,18 @@ TEST(LoadPng, RefusalsNameTheFileAndLeaveNothing) {
     auto withHeader = [&](uint32_t w, uint32_t h, int depth, int colour, int interlace) {
         return File().Header(w, h, depth, colour, interlace).Chunk("IDAT", rows).End();
     };
-    refused("depth16.png", withHeader(1, 1, 16, 2, 0), "bit depth 16");
-    refused("depth4.png", withHeader(1, 1, 4, 0, 0), "bit depth 4");
-    refused("interlaced.png", withHeader(1, 1, 8, 2, 1), "interlaced");
-    refused("colour4.png", withHeader(1, 1, 8, 4, 0), "colour type 4");
-    refused("colour5.png", withHeader(1, 1, 8, 5, 0), "colour type 5");
-    refused("zero-width.png", withHeader(0, 1, 8, 2, 0), "size");
-    refused("too-tall.png", withHeader(1, 5552, 8, 2, 0), "size");
-    refused("too-wide.png", withHeader(0x7FFFFFFF, 1, 8, 2, 0), "size");
-    refused("negative.png", withHeader(0x80000000u, 1, 8, 2, 0), "size");
-    refused("huge.png", withHeader(60000, 5000, 8, 6, 0), "size");
+    const struct {
+        const char* name;
+        uint32_t w, h;
+        int depth, colour, interlace;
+        const char* reason;
+    } headers[] = {{"depth16", 1, 1, 16, 2, 0, "bit depth 16"},   {"depth4", 1, 1, 4, 0, 0, "bit depth 4"},
+                   {"interlaced", 1, 1, 8, 2, 1, "interlaced"},   {"colour4", 1, 1, 8, 4, 0, "colour type 4"},
+                   {"colour5", 1, 1, 8, 5, 0, "colour type 5"},   {"zero-width", 0, 1, 8, 2, 0, "size"},
+                   {"too-tall", 1, 5552, 8, 2, 0, "size"},        {"too-wide", 0x7FFFFFFF, 1, 8, 2, 0, "size"},
+                   {"negative", 0x80000000u, 1, 8, 2, 0, "size"}, {"huge", 60000, 5000, 8, 6, 0, "size"}};
+    for (const auto& h : headers)
+        refused(std::string(h.name) + ".png", withHeader(h.w, h.h, h.depth, h.colour, h.interlace), h.reason);
     Bytes good = withHeader(1, 1, 8, 2, 0);
     refused("short.png", Bytes(good.begin(), good.begin() + 20), "ends inside");
     refused("cut-chunk.png", Bytes(good.begin(), good.end() - 14), "runs past the end");

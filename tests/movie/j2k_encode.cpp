@@ -2,65 +2,28 @@
 
 #include <openjpeg.h>
 
-#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "test_temp.h"
 
 namespace {
 
-// OpenJPEG streams over a byte vector, written or read at `position`.
-struct Bytes {
-    std::vector<uint8_t>* bytes;
-    size_t position;
-};
-
-OPJ_SIZE_T Write(void* buffer, OPJ_SIZE_T count, void* user) {
-    Bytes* b = static_cast<Bytes*>(user);
-    b->bytes->resize(std::max(b->bytes->size(), b->position + count));
-    std::memcpy(b->bytes->data() + b->position, buffer, count);
-    b->position += count;
-    return count;
-}
-
-OPJ_SIZE_T Read(void* buffer, OPJ_SIZE_T count, void* user) {
-    Bytes* b = static_cast<Bytes*>(user);
-    size_t n = std::min(count, b->bytes->size() - b->position);
-    std::memcpy(buffer, b->bytes->data() + b->position, n);
-    b->position += n;
-    return n ? n : OPJ_SIZE_T(-1);
-}
-
-OPJ_OFF_T Skip(OPJ_OFF_T count, void* user) {
-    Bytes* b = static_cast<Bytes*>(user);
-    count = std::min(count, OPJ_OFF_T(b->bytes->size() - b->position));
-    b->position += size_t(count);
-    return count;
-}
-
-OPJ_BOOL Seek(OPJ_OFF_T offset, void* user) {
-    Bytes* b = static_cast<Bytes*>(user);
-    b->position = std::min(size_t(offset), b->bytes->size());
-    return size_t(offset) <= b->bytes->size();
-}
-
 void Quiet(const char*, void*) {}
-
-opj_stream_t* Stream(Bytes* b, bool input) {
-    opj_stream_t* stream = opj_stream_create(1 << 16, input);
-    opj_stream_set_user_data(stream, b, nullptr);
-    if (input)
-        opj_stream_set_user_data_length(stream, b->bytes->size());
-    opj_stream_set_write_function(stream, Write);
-    opj_stream_set_read_function(stream, Read);
-    opj_stream_set_skip_function(stream, Skip);
-    opj_stream_set_seek_function(stream, Seek);
-    return stream;
-}
 
 opj_codec_t* Codec(opj_codec_t* codec) {
     opj_set_info_handler(codec, Quiet, nullptr);
     opj_set_warning_handler(codec, Quiet, nullptr);
     opj_set_error_handler(codec, Quiet, nullptr);
     return codec;
+}
+
+// OpenJPEG reads and writes codestreams through a scratch file of this process.
+std::string ScratchName() {
+    static int count = 0;
+    return "j2k-" + std::to_string(count++) + ".j2k";
 }
 
 } // namespace
@@ -97,14 +60,16 @@ std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, i
         levels--;
     parameters.numresolution = levels + 1;
     opj_codec_t* codec = Codec(opj_create_compress(OPJ_CODEC_J2K));
-    std::vector<uint8_t> bytes;
-    Bytes sink = {&bytes, 0};
-    opj_stream_t* stream = Stream(&sink, false);
+    const std::string path = TestTempPath(ScratchName());
+    opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), false);
     bool ok = opj_setup_encoder(codec, &parameters, image) && opj_start_compress(codec, image, stream) &&
               opj_encode(codec, stream) && opj_end_compress(codec, stream);
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
     opj_image_destroy(image);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    std::filesystem::remove(path);
     return ok ? bytes : std::vector<uint8_t>();
 }
 
@@ -126,9 +91,8 @@ std::vector<uint8_t> MakeMovie(const std::vector<std::vector<uint8_t>>& frames, 
 
 DecodedJ2k DecodeJ2k(const std::vector<uint8_t>& code) {
     DecodedJ2k result;
-    std::vector<uint8_t> copy = code;
-    Bytes source = {&copy, 0};
-    opj_stream_t* stream = Stream(&source, true);
+    const std::string path = WriteTempFile(ScratchName(), code);
+    opj_stream_t* stream = opj_stream_create_default_file_stream(path.c_str(), true);
     opj_codec_t* codec = Codec(opj_create_decompress(OPJ_CODEC_J2K));
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
@@ -150,5 +114,6 @@ DecodedJ2k DecodeJ2k(const std::vector<uint8_t>& code) {
         opj_image_destroy(image);
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
+    std::filesystem::remove(path);
     return result;
 }

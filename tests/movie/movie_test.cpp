@@ -63,12 +63,9 @@ std::vector<uint8_t> RandomSamples(int w, int h, int components, unsigned seed) 
 
 std::vector<uint8_t> ToRgba(const std::vector<uint8_t>& samples, int components) {
     std::vector<uint8_t> rgba;
-    for (size_t i = 0; i < samples.size(); i += components) {
-        rgba.push_back(samples[i]);
-        rgba.push_back(samples[i + (components > 1 ? 1 : 0)]);
-        rgba.push_back(samples[i + (components > 1 ? 2 : 0)]);
-        rgba.push_back(components == 4 ? samples[i + 3] : 255);
-    }
+    for (size_t i = 0; i < samples.size(); i += components)
+        rgba.insert(rgba.end(), {samples[i], samples[i + (components > 1)], samples[i + 2 * (components > 1)],
+                                 components == 4 ? samples[i + 3] : uint8_t(255)});
     return rgba;
 }
 
@@ -89,23 +86,17 @@ protected:
         for (int k = 0; k < 640 * 480; k++)
             FrameBuffer[k] = 0x00ABCDEF;
         const bool drawn = DrawMovieFrame(i);
-        for (int k = 0; k < 640 * 480; k++) {
-            if (FrameBuffer[k] != 0)
-                return false;
-        }
-        return !drawn;
+        return !drawn && Frame() == std::vector<uint32_t>(640 * 480, 0);
     }
 };
 
 TEST_F(Movie, EncodedFramesOfSeveralShapesMatchTheStraightforwardStretch) {
-    struct Case {
+    const struct {
         int w, h, components;
-    };
-    const Case cases[] = {{320, 240, 3}, {35, 35, 3}, {2, 300, 4}, {17, 2, 4}, {100, 80, 1}, {640, 480, 3}};
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<std::vector<uint8_t>> rgbas;
+    } cases[] = {{320, 240, 3}, {35, 35, 3}, {2, 300, 4}, {17, 2, 4}, {100, 80, 1}, {640, 480, 3}};
+    std::vector<std::vector<uint8_t>> frames, rgbas;
     unsigned seed = 1;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const auto samples = RandomSamples(c.w, c.h, c.components, seed++);
         frames.push_back(EncodeJ2k(samples, c.w, c.h, c.components));
         ASSERT_FALSE(frames.back().empty());
@@ -144,27 +135,25 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
     EXPECT_TRUE(DrawsBlack(0));
     EXPECT_TRUE(DrawsBlack(-1));
 
-    std::vector<std::vector<uint8_t>> bad;
-    bad.push_back(std::vector<uint8_t>(good.begin() + 2, good.end()));      // no SOC + SIZ
-    bad.push_back(std::vector<uint8_t>(good.begin(), good.end() - 2));      // end marker missing: refused
-    bad.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 30));   // cut inside SIZ
-    bad.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 4));    // markers only
-    bad.push_back(EncodeJ2k(RandomSamples(30, 30, 2, 3), 30, 30, 2));       // two components
-    bad.push_back(EncodeJ2k(RandomSamples(32, 32, 3, 4), 32, 32, 3, 2, 2)); // subsampled chroma
-    bad.push_back(EncodeJ2k(RandomSamples(1, 40, 3, 5), 1, 40, 3));         // one pixel wide
-    bad.push_back(EncodeJ2k(RandomSamples(40, 1, 3, 5), 40, 1, 3));         // one pixel high
-    auto huge = good;
-    huge[8] = 0x30; // Xsiz's top byte: a frame hundreds of millions of pixels wide
-    bad.push_back(huge);
-    auto tiles = good;
-    tiles[24] = 0, tiles[25] = 0, tiles[26] = 0, tiles[27] = 0; // tiles of no width
-    bad.push_back(tiles);
-    auto deep = good;
-    deep[42] = 0x1F; // a 32-bit component
-    bad.push_back(deep);
-    auto lsiz = good;
-    lsiz[5] += 3; // marker length no longer 38 + 3 x components
-    bad.push_back(lsiz);
+    auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
+        auto code = good;
+        std::copy(bytes.begin(), bytes.end(), code.begin() + long(at));
+        return code;
+    };
+    const std::vector<std::vector<uint8_t>> bad = {
+        std::vector<uint8_t>(good.begin() + 2, good.end()),      // no SOC + SIZ
+        std::vector<uint8_t>(good.begin(), good.end() - 2),      // end marker missing: refused
+        std::vector<uint8_t>(good.begin(), good.begin() + 30),   // cut inside SIZ
+        std::vector<uint8_t>(good.begin(), good.begin() + 4),    // markers only
+        EncodeJ2k(RandomSamples(30, 30, 2, 3), 30, 30, 2),       // two components
+        EncodeJ2k(RandomSamples(32, 32, 3, 4), 32, 32, 3, 2, 2), // subsampled chroma
+        EncodeJ2k(RandomSamples(1, 40, 3, 5), 1, 40, 3),         // one pixel wide
+        EncodeJ2k(RandomSamples(40, 1, 3, 5), 40, 1, 3),         // one pixel high
+        patched(8, {0x30}),                // Xsiz's top byte: a frame hundreds of millions of pixels wide
+        patched(24, {0, 0, 0, 0}),         // tiles of no width
+        patched(42, {0x1F}),               // a 32-bit component
+        patched(5, {uint8_t(good[5] + 3)}) // marker length no longer 38 + 3 x components
+    };
     Load(MakeMovie(bad, int32_t(bad.size())));
     for (int i = 0; i < int(bad.size()); i++) {
         const auto start = std::chrono::steady_clock::now();

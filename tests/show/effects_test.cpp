@@ -84,94 +84,47 @@ TEST_F(Effects, FadeScalesEachChannelWithAShiftOfEight) {
     EffectsPath = 2;
 }
 
-TEST_F(Effects, EveryTextPixelBlendsByTheFormula) {
-    // A varied strip over a varied frame, at positions that leave odd column counts, on every code path.
+TEST_F(Effects, EveryTextPixelBlendsByTheFormulaAndIsClippedAtEveryEdge) {
+    // A varied strip over a varied frame on every code path: at places that leave odd column counts, and cut at
+    // (or wholly beyond) each edge of the screen. Every pixel of the frame is checked, so it also shows which
+    // source pixel landed where.
     FillStrip(0, 0, 0, 0);
     for (int i = 0; i < 380 * 288 * 4; i++)
         TextStrip.pixels[i] = uint8_t((i * 2246822519u) >> 11);
     SetTextRect(0, 144, 380, 216);
-    for (int path : {2, 1, 0}) {
-        for (int intensity : {0, 1, 100, 255, 256}) {
-            for (int x : {-3, 0, 261, 263}) {
+    const std::pair<int, int> places[] = {{-3, 300}, {0, 300}, {261, 300}, {263, 300}, {640, 0}, {-380, 0},
+                                          {0, 480},  {0, -72}, {-100, 0},  {600, 450}, {20, -50}};
+    std::vector<uint32_t> before(640 * 480);
+    for (int path : {2, 1, 0})
+        for (int intensity : {0, 1, 100, 255, 256})
+            for (auto [x, y] : places) {
                 EffectsPath = path;
                 for (int i = 0; i < 640 * 480; i++)
-                    FrameBuffer[i] = (uint32_t(i) * 2654435761u) >> 8;
-                std::vector<uint32_t> before(FrameBuffer, FrameBuffer + 640 * 480);
-                DrawTextStrip(x, 300, intensity);
-                for (int y = 300; y < 372; y++) {
-                    for (int sx = 0; sx < 640; sx++) {
-                        const uint32_t old = before[y * 640 + sx];
-                        uint32_t expected = old;
-                        const int col = sx - x;
-                        if (col >= 0 && col < 380) {
-                            const uint8_t* p = TextStrip.pixels + 4 * ((144 + y - 300) * 380 + col);
-                            const int a = p[3];
-                            auto channel = [&](int s, int d) {
-                                return (a * (s * intensity / 256) + (255 - a) * d) / 256;
-                            };
-                            expected = (uint32_t(channel(p[0], (old >> 16) & 255)) << 16) |
-                                       (uint32_t(channel(p[1], (old >> 8) & 255)) << 8) |
-                                       uint32_t(channel(p[2], old & 255));
-                        }
-                        ASSERT_EQ(FrameBuffer[y * 640 + sx], expected)
-                            << "x " << x << " column " << sx << " row " << y << " intensity " << intensity << " path "
-                            << path;
+                    before[i] = FrameBuffer[i] = (uint32_t(i) * 2654435761u) >> 8;
+                DrawTextStrip(x, y, intensity);
+                for (int i = 0; i < 640 * 480; i++) {
+                    const uint32_t old = before[i];
+                    const int col = i % 640 - x, row = i / 640 - y;
+                    uint32_t expected = old;
+                    if (col >= 0 && col < 380 && row >= 0 && row < 72) {
+                        const uint8_t* p = TextStrip.pixels + 4 * ((144 + row) * 380 + col);
+                        auto channel = [&](int s, int d) {
+                            return (p[3] * (s * intensity / 256) + (255 - p[3]) * d) / 256;
+                        };
+                        expected = (uint32_t(channel(p[0], (old >> 16) & 255)) << 16) |
+                                   (uint32_t(channel(p[1], (old >> 8) & 255)) << 8) |
+                                   uint32_t(channel(p[2], old & 255));
                     }
+                    ASSERT_EQ(FrameBuffer[i], expected)
+                        << "at " << x << "," << y << " pixel " << i << " intensity " << intensity << " path " << path;
                 }
-                ASSERT_EQ(FrameBuffer[299 * 640 + 5], before[299 * 640 + 5]);
-                ASSERT_EQ(FrameBuffer[372 * 640 + 5], before[372 * 640 + 5]);
             }
-        }
-    }
     EffectsPath = 2;
-}
-
-TEST_F(Effects, TextIsClippedAtEveryEdge) {
-    // A strip whose red byte is its column and green byte its row, fully covering, at full intensity:
-    // the drawn value is v * 255 >> 8, so we can tell which source pixel landed where.
-    FillStrip(0, 0, 0, 255);
-    for (int y = 0; y < 288; y++) {
-        for (int x = 0; x < 380; x++) {
-            uint8_t* p = TextStrip.pixels + 4 * (y * 380 + x);
-            p[0] = uint8_t(x & 0xFF);
-            p[1] = uint8_t(y);
-        }
-    }
-    auto expected = [](int sx, int sy) {
-        return (uint32_t(((sx & 0xFF) * 255) >> 8) << 16) | (uint32_t((sy * 255) >> 8) << 8);
-    };
-    SetTextRect(0, 72, 380, 144);
-    const uint32_t marker = 0x00ABCDEF;
-    FillFrame(marker);
-    DrawTextStrip(640, 0, 256);  // wholly right of the screen
-    DrawTextStrip(-380, 0, 256); // wholly left
-    DrawTextStrip(0, 480, 256);  // wholly below
-    DrawTextStrip(0, -72, 256);  // wholly above
-    for (int i = 0; i < 640 * 480; i++)
-        ASSERT_EQ(FrameBuffer[i], marker) << i;
-    DrawTextStrip(-100, 0, 256); // the rightmost 280 columns at screen columns 0..279
-    EXPECT_EQ(At(0, 0), expected(100, 72));
-    EXPECT_EQ(At(279, 71), expected(379, 143));
-    EXPECT_EQ(At(280, 0), marker);
-    FillFrame(marker);
-    DrawTextStrip(600, 450, 256); // cut at column 639 and row 479
-    EXPECT_EQ(At(600, 450), expected(0, 72));
-    EXPECT_EQ(At(639, 479), expected(39, 72 + 29));
-    EXPECT_EQ(At(599, 479), marker);
-    FillFrame(marker);
-    DrawTextStrip(20, -50, 256); // top 50 rows cut away
-    EXPECT_EQ(At(20, 0), expected(0, 122));
-    EXPECT_EQ(At(20, 21), expected(0, 143));
-    EXPECT_EQ(At(20, 22), marker);
     // A rectangle outside the strip is not read at all.
-    FillFrame(marker);
+    FillFrame(0x00ABCDEF);
     SetTextRect(0, 250, 380, 322);
     DrawTextStrip(0, 0, 256);
-    EXPECT_EQ(At(0, 0), marker);
-}
-
-void WriteBytes(const std::string& path, size_t count) {
-    std::ofstream(path, std::ios::binary) << std::string(count, '\0');
+    EXPECT_EQ(At(0, 0), 0x00ABCDEFu);
 }
 
 // Writes an RGB PNG with make-data's writer; returns its size.
@@ -205,7 +158,7 @@ TEST_F(Effects, PicturesOfTheWrongShapeAreRefused) {
     EXPECT_NE(std::string(ShowError()).find("380x72"), std::string::npos);
 
     // Not a PNG at all.
-    WriteBytes(small, 40);
+    std::ofstream(small, std::ios::binary) << std::string(40, '\0');
     EXPECT_FALSE(LoadPicture(small.c_str(), 40));
     EXPECT_NE(std::string(ShowError()).find(small), std::string::npos);
 }

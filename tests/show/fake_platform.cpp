@@ -18,12 +18,8 @@ int exitSignal = 0;
 
 void Reset() {
     sleeps.clear();
-    onSleep = nullptr;
-    onPresent = nullptr;
-    counter = 0;
-    frequency = 1000000;
-    flips = 0;
-    exitSignal = 0;
+    onSleep = nullptr, onPresent = nullptr;
+    counter = 0, frequency = 1000000, flips = 0, exitSignal = 0;
 }
 } // namespace fake
 

@@ -65,42 +65,32 @@ std::vector<Step> ExpectedSteps(int movieFrames) {
         }
     };
     slide(green[0]);
-    for (int n = 256; n >= 0; n--) {
+    for (int n = 256; n >= 0; n--)
         s.push_back({Step::Text, n, 30, 350, n, green[0]});
-    }
     slide(green[1]);
-    for (int n = 256; n >= 0; n -= 2) {
+    for (int n = 256; n >= 0; n -= 2)
         s.push_back({Step::Text, n, 30, 350, n, green[1]});
-    }
-    for (int k = 0; k <= 252; k += 4) {
+    for (int k = 0; k <= 252; k += 4)
         s.push_back({Step::Text, k, k * 640 / 256 - 380, 350, 256, green[2]});
-    }
-    for (int n = 256; n >= 0; n -= 2) {
+    for (int n = 256; n >= 0; n -= 2)
         s.push_back({Step::Text, n, 260, 350, n, green[2]});
-    }
-    for (int i = 0; i <= 255; i++) {
+    for (int i = 0; i <= 255; i++)
         s.push_back({Step::Text, i, 130, 606 - i, i, green[3]});
-    }
     s.push_back({Step::Text, 256, 130, 350, 256, green[3]});
     for (int level = 255; level >= 0; level--) {
-        for (int rep = 0; rep < 4; rep++) {
+        for (int rep = 0; rep < 4; rep++)
             s.push_back({Step::Text, level, 130, 350, level, green[3]});
-        }
     }
     for (int movie = 0; movie < 3; movie++) {
-        for (int n = 0; n < 2 * movieFrames; n++) {
+        for (int n = 0; n < 2 * movieFrames; n++)
             s.push_back({Step::Movie, 0, 0, 0, 0, 0});
-        }
     }
-    for (int i = 0; i <= 255; i++) {
+    for (int i = 0; i <= 255; i++)
         s.push_back({Step::Logo, i, 0, 0, 0, green[4]});
-    }
-    for (int n = 0; n < 1024; n++) {
+    for (int n = 0; n < 1024; n++)
         s.push_back({Step::Logo, 256, 0, 0, 0, green[4]});
-    }
-    for (int n = 256; n >= 0; n--) {
+    for (int n = 256; n >= 0; n--)
         s.push_back({Step::Logo, n, 0, 0, 0, green[4]});
-    }
     return s;
 }
 
@@ -120,9 +110,9 @@ Seen Observe(const uint32_t* frame) {
         const uint32_t* row = frame + y * 640;
         for (int x = 0; x < 640; x++) {
             if (row[x] != seen.background) {
-                if (seen.right < 0) {
+                if (seen.right < 0)
                     seen.text = row[x];
-                } else if (row[x] != seen.text) {
+                else if (row[x] != seen.text) {
                     seen.uniformText = false;
                 }
                 seen.left = std::min(seen.left, x), seen.right = std::max(seen.right, x);
@@ -135,6 +125,15 @@ Seen Observe(const uint32_t* frame) {
         seen.middleLit = seen.middleLit || frame[240 * 640 + x] != 0;
     }
     return seen;
+}
+
+// The music stopped, every buffer freed, and the reason said.
+void ExpectTornDown(const std::string& said, const char* reason) {
+    EXPECT_EQ(musicCalls.back(), "stop");
+    EXPECT_NE(said.find(reason), std::string::npos) << said;
+    EXPECT_EQ(FrameBuffer, nullptr);
+    EXPECT_EQ(Picture.pixels, nullptr);
+    EXPECT_EQ(TextStrip.pixels, nullptr);
 }
 
 class Script : public ::testing::Test {
@@ -190,20 +189,15 @@ TEST_F(Script, EveryFrameOfTheShowInOrder) {
             continue;
         }
         ASSERT_TRUE(f.uniformText);
-        ASSERT_EQ(f.text, text);
-        ASSERT_EQ(f.left, left);
-        ASSERT_EQ(f.right, right);
-        ASSERT_EQ(f.top, top);
-        ASSERT_EQ(f.bottom, bottom);
+        ASSERT_EQ(std::vector<int64_t>({f.text, f.left, f.right, f.top, f.bottom}),
+                  std::vector<int64_t>({text, left, right, top, bottom}));
     }
 
-    const std::vector<std::string> music = {"load data/wide.xm", "repeat 1", "fade 4", "start",
-                                            "request 5",         "fade 3",   "stop"};
-    EXPECT_EQ(musicCalls, music);
+    EXPECT_EQ(musicCalls, std::vector<std::string>(
+                              {"load data/wide.xm", "repeat 1", "fade 4", "start", "request 5", "fade 3", "stop"}));
     // Drawing takes 30 ms: t = 30 x 17 x 0.05882353 (a hair above 30), pause 99; the next reading sees
     // 99 + 30 ms, a hair above 129, pause 0; and so on, six frames for each of the three movies.
-    const std::vector<uint32_t> pauses = {99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0};
-    EXPECT_EQ(fake::sleeps, pauses);
+    EXPECT_EQ(fake::sleeps, std::vector<uint32_t>({99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0}));
     EXPECT_EQ(FrameBuffer, nullptr);
 }
 
@@ -245,12 +239,8 @@ TEST_F(Script, MissingOrUnusableFilesEndTheShowCleanly) {
     EXPECT_FALSE(RunDemoScript());
     std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(frames, 1 + 64 + 257); // the start frame and scene 1
-    EXPECT_EQ(musicCalls.back(), "stop");
-    EXPECT_NE(said.find("data/garbet_he.png"), std::string::npos);
+    ExpectTornDown(said, "data/garbet_he.png");
     EXPECT_NE(said.find("ends early"), std::string::npos);
-    EXPECT_EQ(FrameBuffer, nullptr);
-    EXPECT_EQ(Picture.pixels, nullptr);
-    EXPECT_EQ(TextStrip.pixels, nullptr);
 
     // The module never reaches its size: the music is never started.
     musicCalls.clear();
@@ -273,11 +263,7 @@ TEST_F(Script, ASignalEndsTheShowAtTheNextFrameThroughItsTearDown) {
     EXPECT_FALSE(RunDemoScript());
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(frames, 100);
-    EXPECT_EQ(musicCalls.back(), "stop");
-    EXPECT_NE(said.find("ending on signal 15"), std::string::npos);
-    EXPECT_EQ(FrameBuffer, nullptr);
-    EXPECT_EQ(Picture.pixels, nullptr);
-    EXPECT_EQ(TextStrip.pixels, nullptr);
+    ExpectTornDown(said, "ending on signal 15");
 }
 
 } // namespace
