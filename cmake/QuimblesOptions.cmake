@@ -24,10 +24,11 @@ if(QUIMBLES_FUZZ)
 endif()
 
 # The player's output is fixed to the bit: every multiply and add rounded on its own, no x87 in 32-bit builds
-# (so that both targets round float and double alike), and the per-frame loops unrolled and vectorized.
+# (so that both targets round float and double alike), and the per-frame loops unrolled and vectorized. WebAssembly
+# is 32-bit too but has no x87: its float and double arithmetic is IEEE's, one rounding per operation.
 function(quimbles_exact_float target)
     target_compile_options(${target} PRIVATE -ffp-contract=off)
-    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT EMSCRIPTEN)
         target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
     endif()
     if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
@@ -87,3 +88,14 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_BUILD_TYPE STREQUAL "Release"
     add_compile_options(-ffunction-sections)
     add_link_options(-s -Wl,--gc-sections)
 endif()
+
+# A program for the browser (Emscripten): main() runs on a worker thread so that its waits never hold the page up,
+# the page calls it once it is ready (callMain), and its exit status reaches the page (onExit). Three more workers
+# wait in a pool for the audio threads and the sound device's pump. The program lands beside its page.
+function(quimbles_web_program target)
+    target_link_options(${target} PRIVATE
+        -pthread -sPROXY_TO_PTHREAD -sPTHREAD_POOL_SIZE=4 -sEXIT_RUNTIME=1 -sINVOKE_RUN=0
+        -sINITIAL_MEMORY=134217728 -sENVIRONMENT=web,worker
+        "-sEXPORTED_RUNTIME_METHODS=['callMain','FS','addRunDependency','removeRunDependency']")
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()
