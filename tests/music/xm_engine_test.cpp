@@ -62,7 +62,7 @@ TEST_F(XmEngine, SpeedAndTempoEffects) {
 
 TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
     // Sample volume 40 for instrument 1, 50 for instrument 2; one tick per row.
-    XmSong spec = Song(1, 8, 1,
+    XmSong song = Song(1, 8, 1,
                        {{{C4, 1, 0, 0, 0}},
                         {{0, 0, 0x10 + 30, 0, 0}},
                         {{C4, 0, 0, 0, 0}},
@@ -70,9 +70,9 @@ TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
                         {{C4, 1, 0, 9, 0x10}},
                         {{0, 0, 0x50, 0, 0}},
                         {{97, 0, 0, 0, 0}}});
-    spec.flags = 1; // linear frequencies: played as Amiga periods all the same
-    spec.instruments = {LongInstrument(40), LongInstrument(50)};
-    Start(spec);
+    song.flags = 1; // linear frequencies: played as Amiga periods all the same
+    song.instruments = {LongInstrument(40), LongInstrument(50)};
+    Start(song);
     Channel& ch = channels[0];
     Tick();
     EXPECT_EQ(Fields(ch, {Instrument_, Volume, Period, &Channel::pitchNote, &Channel::fadeVolume}),
@@ -99,7 +99,7 @@ TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
 }
 
 TEST_F(XmEngine, PitchEffects) {
-    XmSong spec = Song(1, 8, 4,
+    XmSong song = Song(1, 8, 4,
                        {{{C4, 1, 0, 0, 0}},
                         {{C5, 0, 0, 3, 0x40}},
                         {{0, 0, 0, 3, 0}},
@@ -107,8 +107,8 @@ TEST_F(XmEngine, PitchEffects) {
                         {{0, 0, 0, 14, 0x12}},
                         {{C4, 1, 0, 0, 0x37}},
                         {{C4, 1, 0, 4, 0x48}}});
-    spec.instruments = {LongInstrument(64)};
-    Start(spec);
+    song.instruments = {LongInstrument(64)};
+    Start(song);
     Channel& ch = channels[0];
     // Tone portamento toward C-5 (1710) at 0x40 x 8 = 512 per tick after the first; 300 goes on at the same
     // speed and stops on the target. Portamento up by 2 x 8 on the ticks after the first; fine portamento up
@@ -135,15 +135,15 @@ TEST_F(XmEngine, PitchEffects) {
 }
 
 TEST_F(XmEngine, VolumeEffects) {
-    XmSong spec = Song(1, 8, 6,
+    XmSong song = Song(1, 8, 6,
                        {{{C4, 1, 0, 10, 0x03}},
                         {{0, 0, 0, 10, 0x20}},
                         {{0, 0, 0, 10, 0x23}},
                         {{0, 0, 0, 14, 0xA5}},
                         {{0, 0, 0, 14, 0xC2}},
                         {{C4, 1, 0, 12, 0x50}}});
-    spec.instruments = {LongInstrument(40)};
-    Start(spec);
+    song.instruments = {LongInstrument(40)};
+    Start(song);
     // A03: -3 on the five later ticks; A20: +2; A23 (both nibbles): nothing; EA5: +5 on the first tick; EC2: cut
     // on tick 2; C50 sets 80, held to 63.
     const std::vector<int> volumes = {40, 37, 34, 31, 28, 25, 25, 27, 29, 31, 33, 35, 35, 35, 35, 35,
@@ -213,26 +213,26 @@ TEST_F(XmEngine, BreaksAndJumps) {
     }
     // Two breaks in one row: the end-of-row scan goes on at the new position, so the second channel's break is
     // read from there.
-    XmSong spec = Song(2, 8, 1, {{{0, 0, 0, 13, 0x00}, {0, 0, 0, 13, 0x00}}});
-    spec.orders = {0, 0, 0, 0};
-    Start(spec);
+    XmSong song = Song(2, 8, 1, {{{0, 0, 0, 13, 0x00}, {0, 0, 0, 13, 0x00}}});
+    song.orders = {0, 0, 0, 0};
+    Start(song);
     Tick();
     EXPECT_EQ(player.orderPosition, 2);
     EXPECT_EQ(player.row, 0);
 }
 
 TEST_F(XmEngine, BrokenReferencesPlaySilentlyAndSafely) {
-    XmSong spec = Song(
+    XmSong song = Song(
         4, 2, 1, {{{C4, 9, 0, 0, 0}, {C4, 1, 0, 0, 0}, {C4, 200, 0, 0, 0}, {C4, 2, 0, 0, 0}}, {{0, 0, 0, 13, 0xFF}}});
-    spec.orders = {0, 7, 1}; // pattern 7 does not exist: an empty pattern of 64 rows
-    spec.patterns.push_back({0, 4, {}, {}});
+    song.orders = {0, 7, 1}; // pattern 7 does not exist: an empty pattern of 64 rows
+    song.patterns.push_back({0, 4, {}, {}});
     XmInstrument unmapped = LongInstrument(40);
     unmapped.sampleMap[C4] = 5;           // no sample 5
     XmInstrument in = LongInstrument(40); // envelope indices past the 12 points, a loop of no length
     in.volumeEnvelope = {{{0, 64}, {4, 32}}, 40, 7, 30, 30};
     in.panningEnvelope.type = 0x40; // none of the known bits
-    spec.instruments = {unmapped, in};
-    Start(spec);
+    song.instruments = {unmapped, in};
+    Start(song);
     Tick();
     for (int c = 0; c < 3; ++c) {
         for (int k = 0; k < 2 * 882; ++k)
