@@ -6,7 +6,6 @@
 #include "app/virtual_clock.h"
 #include "app/virtual_platform.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -21,11 +20,9 @@ constexpr size_t PictureWords = 640 * 480;
 int32_t refreshRate = 60;
 uint32_t* front = nullptr;
 uint32_t* back = nullptr;
-bool displayAvailable = true;
 bool flipPending = false;
 uint64_t flipTarget = 0;  // refresh that shows the pending flip
 uint64_t nextRefresh = 0; // first refresh not yet shown
-uint64_t flips = 0;
 VirtualRefreshCallback refreshCallback = nullptr;
 void* refreshContext = nullptr;
 
@@ -52,23 +49,7 @@ void SetVirtualRefreshCallback(VirtualRefreshCallback callback, void* context) {
     refreshContext = context;
 }
 
-void SetVirtualDisplayAvailable(bool available) {
-    displayAvailable = available;
-}
-
-uint64_t CountVirtualRefreshes() {
-    return nextRefresh;
-}
-
-uint64_t CountVirtualFlips() {
-    return flips;
-}
-
 bool InitDisplay() {
-    if (!displayAvailable) {
-        fprintf(stderr, "quimbles: display set-up failed: no virtual display\n");
-        return false;
-    }
     ScreenWidth = 640;
     ScreenHeight = 480;
     EnsurePictures();
@@ -84,7 +65,6 @@ void PresentFrame(const uint32_t* pixels) {
 
 long FlipFrame() {
     EnsurePictures();
-    ++flips;
     // The refresh at the current instant has already been shown; the flip waits for the next one.
     const uint64_t k = VirtualNow() * uint64_t(refreshRate) / VirtualSecond + 1;
     flipPending = true;
@@ -117,9 +97,7 @@ void ResetVirtualDisplay() {
     flipPending = false;
     flipTarget = 0;
     nextRefresh = 0;
-    flips = 0;
     refreshRate = 60;
-    displayAvailable = true;
     refreshCallback = nullptr;
     refreshContext = nullptr;
 }

@@ -25,8 +25,6 @@ void ResetVirtualPlatform();
 
 // Makes the sound device refuse OpenSound (no device), for tests of set-up failures.
 void SetVirtualSoundAvailable(bool available);
-// Makes InitDisplay fail, for tests of set-up failures.
-void SetVirtualDisplayAvailable(bool available);
 // Loses the stream buffer: writes report it lost until it is restored.
 void LoseVirtualStreamBuffer();
 // Makes the next `writes` writes into the stream buffer fail (not lost: a failure that restoring does not cure).
@@ -37,11 +35,5 @@ void FreezeVirtualPlayCursor(bool frozen);
 // Called for every write into the stream buffer (before it is made), for tests of the stream's offsets.
 using VirtualWriteObserver = void (*)(uint32_t offset, uint32_t bytes, void* context);
 void SetVirtualWriteObserver(VirtualWriteObserver observer, void* context);
-// Copies `bytes` bytes of the stream buffer from byte `offset` (wrapping); false when there is no buffer.
-bool ReadVirtualStreamBuffer(uint32_t offset, void* out, uint32_t bytes);
 
 uint64_t VirtualTimeNs();
-uint64_t CountVirtualRefreshes(); // refreshes so far
-uint64_t CountVirtualFlips();     // FlipFrame calls so far
-uint64_t CountVirtualFramesHeard();
-uint64_t CountVirtualLostWrites(); // writes refused because the buffer was lost

@@ -22,8 +22,6 @@ int32_t failingWrites = 0;
 SoundRing ring{};
 uint32_t lastSeen[VirtualThreadSlots] = {};
 uint64_t lastPollTime[VirtualThreadSlots] = {UINT64_MAX, UINT64_MAX, UINT64_MAX};
-uint64_t framesHeard = 0;
-uint64_t lostWrites = 0;
 uint64_t underrunsBefore = 0; // of stream buffers already released, for the running totals
 uint64_t framesBefore = 0;
 uint64_t advances = 0;
@@ -44,16 +42,6 @@ void SetVirtualWriteObserver(VirtualWriteObserver observer, void* context) {
     writeContext = context;
 }
 
-bool ReadVirtualStreamBuffer(uint32_t offset, void* out, uint32_t bytes) {
-    if (!bufferExists)
-        return false;
-    const uint32_t size = ring.frames * 4;
-    auto* dst = static_cast<uint8_t*>(out);
-    for (uint32_t i = 0; i < bytes; ++i)
-        dst[i] = ring.bytes[(offset + i) % size];
-    return true;
-}
-
 void SetVirtualSoundAvailable(bool available) {
     soundAvailable = available;
 }
@@ -68,14 +56,6 @@ void FreezeVirtualPlayCursor(bool freeze) {
 
 void FailVirtualStreamWrites(int32_t writes) {
     failingWrites = writes;
-}
-
-uint64_t CountVirtualFramesHeard() {
-    return framesHeard;
-}
-
-uint64_t CountVirtualLostWrites() {
-    return lostWrites;
 }
 
 int OpenSound() {
@@ -151,7 +131,6 @@ StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32
     if (writeObserver)
         writeObserver(offset, bytes, writeContext);
     if (lost) {
-        ++lostWrites;
         return StreamWriteLost;
     }
     if (failingWrites > 0) {
@@ -192,7 +171,6 @@ void AdvanceVirtualSound(uint64_t from, uint64_t to) {
         if (audioCallback)
             audioCallback(block, n, audioContext);
         first += n;
-        framesHeard += n;
     }
 }
 
@@ -203,8 +181,6 @@ void ResetVirtualSound() {
     lost = false;
     frozen = false;
     failingWrites = 0;
-    framesHeard = 0;
-    lostWrites = 0;
     underrunsBefore = 0;
     framesBefore = 0;
     advances = 0;

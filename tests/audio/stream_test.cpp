@@ -143,6 +143,25 @@ TEST_F(StreamTest, EveryWaitGivesUpAfterItsBound) {
     EXPECT_TRUE(writes.empty());
 }
 
+TEST_F(StreamTest, ALostBufferIsRestoredAndAFailedWriteIsDroppedInStep) {
+    ASSERT_EQ(OpenSound(), 1);
+    ASSERT_TRUE(CreateStreamBuffer(StreamBufferFrames));
+    PlayStreamBuffer();
+    streamOffset = 0;
+    std::vector<int16_t> chunk(ChunkBytes / 2, 1000);
+    const uint64_t before = CountChunksWritten();
+    LoseVirtualStreamBuffer(); // restored, then written: it counts
+    WriteChunk(chunk.data(), ChunkBytes);
+    EXPECT_EQ(CountChunksWritten(), before + 1);
+    FailVirtualStreamWrites(1); // dropped, but the offset still moves on with the cursor
+    WriteChunk(chunk.data(), ChunkBytes);
+    EXPECT_EQ(CountChunksWritten(), before + 1);
+    EXPECT_EQ(streamOffset, 2u * ChunkBytes);
+    ASSERT_EQ(writes.size(), 3u); // the lost attempt and its retry at the same place, then the failed one
+    EXPECT_EQ((std::vector<uint32_t>{writes[0].offset, writes[1].offset, writes[2].offset}),
+              (std::vector<uint32_t>{0, 0, ChunkBytes}));
+}
+
 TEST_F(StreamTest, SetUpFailuresAreReported) {
     SetVirtualSoundAvailable(false);
     EXPECT_EQ(OpenSound(), -1);
