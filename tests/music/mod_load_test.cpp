@@ -52,8 +52,8 @@ TEST_F(ModLoadTest, CellsNotesAndChannelCounts) {
 }
 
 TEST_F(ModLoadTest, SamplesPatternCountAndRepairs) {
-    // Song length 3 with orders 0, 5, 2 and a 6 at position 10: six patterns are read (a seventh that the file
-    // also holds is skipped), and the sample data follows them.
+    // Song length 3 with orders 0, 5, 2 and a 6 at position 10: six patterns are read, and the sample data follows
+    // them (pattern 6 is not stored here; one that is stored is stepped over, below).
     ModFile file(4, 7);
     file.songLength = 3;
     file.orders[1] = 5;
@@ -85,6 +85,11 @@ TEST_F(ModLoadTest, SamplesPatternCountAndRepairs) {
     EXPECT_EQ((Ints{s[4].data[0], s[4].loopStart, s[4].loopLength, s[5].loopLength, s[6].length, s[6].data[4],
                     s[6].loopLength}),
               (Ints{128, 12, 4, 0, 5, 5 * 128, 0}));
+    ModFile stored(4, 2); // pattern 1 is named after the song's end, and stored
+    stored.orders[5] = 1;
+    stored.FlatSample(1, 4, 3);
+    ASSERT_TRUE(Load(stored));
+    EXPECT_EQ((Ints{module->patternCount, module->modSamples[1].data[0]}), (Ints{1, 3 * 128}));
     // A song length of 0 plays the first order; one above 128 is held to the table's 128 entries.
     ModFile zero(4, 1), big(4, 1);
     zero.songLength = 0;
