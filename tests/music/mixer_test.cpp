@@ -19,9 +19,9 @@ struct Mixer : MusicTest {
             player.mixBuffers[0][ch][2 * f] = player.mixBuffers[0][ch][2 * f + 1] = static_cast<int16_t>(value);
     }
     // A whole chunk is already rendered: RenderFrames only mixes.
-    const int16_t* MixOnly(int surplus = 0) {
-        player.writePosition = ChunkFrames + surplus;
-        return RenderFrames(ChunkFrames);
+    const int16_t* MixOnly(int frames = ChunkFrames) {
+        player.writePosition = frames;
+        return RenderFrames(frames);
     }
 };
 
@@ -50,9 +50,11 @@ TEST_F(Mixer, SumsSaturateAfterEveryChannel) {
     for (const auto& s : sums) {
         for (int ch = 0; ch < 3; ++ch)
             Fill(ch, s[ch]);
-        const int16_t* out = MixOnly();
-        for (int i = 0; i < 2 * ChunkFrames; ++i)
-            ASSERT_EQ(out[i], s[3]) << s[0] << " " << i;
+        for (int frames : {ChunkFrames, 3}) { // three frames: six sums, all of them left to the plain code
+            const int16_t* out = MixOnly(frames);
+            for (int i = 0; i < 2 * frames; ++i)
+                ASSERT_EQ(out[i], s[3]) << s[0] << " " << i << " of " << 2 * frames;
+        }
     }
     bare.channelCount = 0;
     const int16_t* silent = MixOnly();
