@@ -4,11 +4,11 @@
 // subtables for longer codes) instead of a bit-by-bit tree walk; for every well-formed stream the result is the same
 // as walking the canonical-code tree. Bits come from a machine-word buffer refilled with one word load.
 //
-// Each Huffman block runs in two loops. The fast loop runs while at least FastInputMargin bytes of input and
-// FastOutputMargin bytes of output are left: there no symbol can read past the input or write past the output, so
-// it checks neither per symbol, refills without branches and copies matches a word at a time, overshooting their
-// end. The careful loop finishes the block near the end of either buffer: it checks every bound, writes exactly,
-// and feeds zeros past the end of the input, refusing the stream once it has used a bit that is not there.
+// Each Huffman block runs in two loops. The fast loop runs while at least FastInputMargin bytes of input are left:
+// there no symbol can read past the input, so it refills without branches and without checks; it copies matches a
+// word at a time, overshooting their end, while they leave room for that. The careful loop finishes the block near
+// the end of the input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing
+// the stream once it has used a bit that is not there.
 #include "image/inflate.h"
 
 #include <bit>
@@ -58,11 +58,16 @@ constexpr int CodeLengthBits = 7;
 constexpr int LiteralTableSize = (1 << LiteralBits) + 288 * (1 << (15 - LiteralBits));
 constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - DistanceBits));
 
-// The fast loop's margins. Per round it refills at most six times (twice with a 64-bit word), each load reading
-// one word and advancing at most one word less a byte; it writes at most two literals and one match of 258 bytes,
-// whose copy runs up to 15 bytes past its end.
-constexpr size_t FastInputMargin = 32;
-constexpr uint32_t FastOutputMargin = 2 + 258 + 16 + 12;
+// The fast loop's margins. Per round it refills at most twice with a 64-bit word and six times with a 32-bit one,
+// each load reading one word and advancing at most one word less a byte. It writes at most three literals, or two
+// and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
+// DecodeFast). Within FastOutputMargin of the end of the output a second instance of the loop checks each match and
+// copies the ones that do not leave room for the overshoot exactly.
+constexpr size_t MaxRefillsPerRound = WideWord ? 2 : 6;
+constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
+constexpr uint32_t CopyOvershoot = 16;
+constexpr uint32_t FastOutputMargin = 2 + 258 + CopyOvershoot;
+constexpr uint32_t TailOutputMargin = 3;
 
 // Templates give each symbol's entry without its code length: flags, value and, in the consumed-bits field, the
 // number of extra bits.
@@ -71,11 +76,12 @@ uint32_t DistanceTemplates[30];
 uint32_t CodeLengthTemplates[19];
 uint8_t ReversedByte[256];
 
-uint32_t LiteralTable[LiteralTableSize];
-uint32_t DistanceTable[DistanceTableSize];
+// A block's tables: the literal/length table and after it the distance table, which the decoding loops find at a
+// fixed offset from the first (one register fewer in the fast loop).
+constexpr int DistanceTableOffset = LiteralTableSize;
+uint32_t BlockTables[LiteralTableSize + DistanceTableSize];
+uint32_t FixedTables[LiteralTableSize + DistanceTableSize];
 uint32_t CodeLengthTable[1 << CodeLengthBits];
-uint32_t FixedLiteralTable[LiteralTableSize];
-uint32_t FixedDistanceTable[DistanceTableSize];
 bool TablesReady;
 
 const char* ErrorText = "";
@@ -164,12 +170,20 @@ uint32_t ReverseCode(uint32_t code, int length) {
 // length n are in its first 2^n entries, copying those entries up fills 2^(n+1) entries with every shorter code
 // repeated as its unused high bits demand, and the codes of length n+1 land on entries still invalid.
 bool BuildTable(const uint8_t* lengths, int count, const uint32_t* templates, uint32_t* table, int primaryBits) {
-    uint16_t lengthCount[16] = {};
-    for (int s = 0; s < count; ++s)
+    // Two histograms, so that runs of equal lengths do not wait on one counter.
+    uint32_t lengthCount[16] = {}, oddCount[16] = {};
+    int s = 0;
+    for (; s + 1 < count; s += 2) {
         lengthCount[lengths[s]]++;
+        oddCount[lengths[s + 1]]++;
+    }
+    if (s < count)
+        lengthCount[lengths[s]]++;
+    for (int b = 1; b < 16; ++b)
+        lengthCount[b] += oddCount[b];
     int32_t left = 1;
     for (int b = 1; b < 16; ++b) {
-        left = left * 2 - lengthCount[b];
+        left = left * 2 - int32_t(lengthCount[b]);
         if (left < 0) {
             for (uint32_t i = 0; i < (1u << primaryBits); ++i)
                 table[i] = InvalidEntry;
@@ -187,13 +201,22 @@ bool BuildTable(const uint8_t* lengths, int count, const uint32_t* templates, ui
         if (lengths[s])
             sorted[offset[lengths[s]]++] = static_cast<uint16_t>(s);
 
-    // Primary table: codes of length 1..primaryBits.
+    // Primary table: codes of length 1..primaryBits, doubling from the shortest length in use.
+    int first = 1;
+    while (first < primaryBits && lengthCount[first] == 0)
+        ++first;
+    for (uint32_t k = 0; k < (1u << first); ++k)
+        table[k] = InvalidEntry;
     uint32_t code = 0;
     int i = 0;
-    table[0] = table[1] = InvalidEntry;
-    for (int length = 1; length <= primaryBits; ++length, code <<= 1) {
-        if (length > 1)
-            std::memcpy(table + (1u << (length - 1)), table, sizeof(uint32_t) << (length - 1));
+    for (int length = first; length <= primaryBits; ++length, code <<= 1) {
+        const uint32_t half = 1u << (length - 1);
+        if (length > first && half < 4)
+            for (uint32_t k = 0; k < half; ++k)
+                table[half + k] = table[k];
+        else if (length > first)
+            for (uint32_t k = 0; k < half; k += 4)
+                std::memcpy(table + half + k, table + k, 16);
         for (; i < used && lengths[sorted[i]] == length; ++i, ++code)
             table[ReverseCode(code, length)] = templates[sorted[i]] + (uint32_t(length) << 8) + uint32_t(length);
     }
@@ -257,10 +280,10 @@ void PrepareTables() {
     uint8_t lengths[288];
     for (int s = 0; s < 288; ++s)
         lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    BuildTable(lengths, 288, LiteralTemplates, FixedLiteralTable, LiteralBits);
+    BuildTable(lengths, 288, LiteralTemplates, FixedTables, LiteralBits);
     for (int s = 0; s < 30; ++s)
         lengths[s] = 5;
-    BuildTable(lengths, 30, DistanceTemplates, FixedDistanceTable, DistanceBits);
+    BuildTable(lengths, 30, DistanceTemplates, FixedTables + DistanceTableOffset, DistanceBits);
     TablesReady = true;
 }
 
@@ -288,10 +311,14 @@ bool ReadDynamicCodes(BitReader& r) {
     uint32_t total = literalCount + distanceCount;
     uint32_t n = 0;
     while (n < total) {
-        Refill(r);
-        if (Overrun(r)) {
-            ErrorText = "stream ends early";
-            return false;
+        // A code-length code and its extra bits take at most 14 bits. Refills keep the number of missing bits, so
+        // checking for them at each refill and at the end finds every overrun.
+        if (r.count < 14) {
+            Refill(r);
+            if (Overrun(r)) {
+                ErrorText = "stream ends early";
+                return false;
+            }
         }
         // Code-length codes are at most 7 bits: no subtables. Their extra bits need at most 7 more.
         uint32_t e = CodeLengthTable[r.bits & ((1u << CodeLengthBits) - 1)];
@@ -333,12 +360,12 @@ bool ReadDynamicCodes(BitReader& r) {
     uint8_t distanceLengths[30] = {};
     std::memcpy(literalLengths, sequence, literalCount < 286 ? literalCount : 286);
     std::memcpy(distanceLengths, sequence + literalCount, distanceCount < 30 ? distanceCount : 30);
-    if (!BuildTable(literalLengths, 286, LiteralTemplates, LiteralTable, LiteralBits)) {
+    if (!BuildTable(literalLengths, 286, LiteralTemplates, BlockTables, LiteralBits)) {
         ErrorText = "over-subscribed literal/length code";
         return false;
     }
     // A broken distance code matters only if the block has a match; its table is then all invalid entries.
-    DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, DistanceTable, DistanceBits)
+    DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
                         : "over-subscribed distance code";
     return true;
@@ -369,21 +396,12 @@ inline void CopyMatch(uint8_t* dst, uint32_t distance, uint32_t length) {
 // For a distance d below 8: the largest multiple of d that is at most 8.
 const uint8_t PatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 
-// Copies a back-reference in 8-byte stores, writing up to 15 bytes past its end. A distance below 8 repeats a
-// pattern of d bytes: it is widened to 8 bytes once and stored at steps that are multiples of d.
-inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
+// Copies a back-reference whose distance d is below 8 in 8-byte stores, writing up to 7 bytes past its end: the
+// pattern of d bytes is widened to 8 bytes once and stored at steps that are multiples of d. Kept out of line: in
+// the fast loop its registers would crowd out the decoder's.
+[[gnu::noinline]] void CopyPattern(uint8_t* dst, uint32_t distance, uint32_t length) {
     const uint8_t* src = dst - distance;
     uint8_t* const end = dst + length;
-    if (distance >= 8) {
-        // Each 8-byte load ends at or before the bytes the previous store wrote.
-        do {
-            std::memcpy(dst, src, 8);
-            std::memcpy(dst + 8, src + 8, 8);
-            dst += 16;
-            src += 16;
-        } while (dst < end);
-        return;
-    }
     uint64_t pattern;
     std::memcpy(&pattern, src, 8); // only the first `distance` bytes are the match's; the rest are masked off
     if (distance == 1) {
@@ -401,6 +419,23 @@ inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
     } while (dst < end);
 }
 
+// Copies a back-reference in 8-byte steps, writing up to 15 bytes past its end. From a distance of 8 on, each load
+// ends at or before the bytes the previous store wrote.
+inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
+    if (distance < 8) {
+        CopyPattern(dst, distance, length);
+        return;
+    }
+    const uint8_t* src = dst - distance;
+    uint8_t* const end = dst + length;
+    do {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + 8, src + 8, 8);
+        dst += 16;
+        src += 16;
+    } while (dst < end);
+}
+
 enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 
 // The fast loop: runs the block while both margins hold. Works on copies of the reader's fields, which stores into
@@ -409,25 +444,27 @@ enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 // Within the loop only the low byte of count is kept exact: entries are subtracted whole (their low byte is the
 // number of bits they consume, never more than count), and shifts take count and entries modulo the word size.
 // Each round starts with a full buffer and the entry for its first code already looked up, so that the next
-// lookup overlaps the copy of a match.
-BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_t* distanceTable,
-                       const char* distanceFault, uint8_t* output, uint32_t& o, uint32_t limit) {
-    if (limit - o < FastOutputMargin || r.length < FastInputMargin || r.next > r.length - FastInputMargin)
+// lookup overlaps the copy of a match. The instance for the tail of the output checks each match's room.
+template <bool Tail>
+[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+    constexpr uint32_t OutputMargin = Tail ? TailOutputMargin : FastOutputMargin;
+    if (limit - o < OutputMargin || r.length < FastInputMargin || r.next > r.length - FastInputMargin)
         return BlockGoesOn;
     constexpr uint32_t LiteralMask = (1u << LiteralBits) - 1, DistanceMask = (1u << DistanceBits) - 1;
     constexpr uint32_t ShiftMask = WordBits - 1;
-    const uint8_t* const data = r.data;
-    const size_t inputLast = r.length - FastInputMargin;
+    const uint8_t* in = r.data + r.next;
+    const uint8_t* const inputLast = r.data + (r.length - FastInputMargin);
     uint8_t* out = output + o;
-    uint8_t* const outputLast = output + (limit - FastOutputMargin);
-    size_t next = r.next;
+    uint8_t* const outputEnd = output + limit;
+    uint8_t* const outputLast = outputEnd - OutputMargin;
     BitWord bits = r.bits;
     uint32_t count = r.count;
     BlockStatus status = BlockGoesOn;
     // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
     auto refill = [&] {
-        bits |= LoadWord(data + next) << (count & ShiftMask);
-        next += (~count & ShiftMask) >> 3;
+        bits |= LoadWord(in) << (count & ShiftMask);
+        in += (~count & ShiftMask) >> 3;
         count |= RefilledBits;
     };
     auto consume = [&](uint32_t e) {
@@ -435,7 +472,7 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
         count -= e;
     };
     refill();
-    uint32_t e = literalTable[bits & LiteralMask];
+    uint32_t e = tables[bits & LiteralMask];
     do {
         if (e & Literal) {
             // Up to three literals from one refill (45 bits); a 32-bit word refills after each.
@@ -443,18 +480,18 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
             *out++ = static_cast<uint8_t>(e >> 16);
             if constexpr (!WideWord)
                 refill();
-            e = literalTable[bits & LiteralMask];
+            e = tables[bits & LiteralMask];
             if (e & Literal) {
                 consume(e);
                 *out++ = static_cast<uint8_t>(e >> 16);
                 if constexpr (!WideWord)
                     refill();
-                e = literalTable[bits & LiteralMask];
+                e = tables[bits & LiteralMask];
                 if (e & Literal) {
                     consume(e);
                     *out++ = static_cast<uint8_t>(e >> 16);
                     refill();
-                    e = literalTable[bits & LiteralMask];
+                    e = tables[bits & LiteralMask];
                     continue;
                 }
             }
@@ -465,12 +502,12 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
             if (e & Subtable) {
                 bits >>= LiteralBits;
                 count -= LiteralBits;
-                e = literalTable[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+                e = tables[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
                 if (e & Literal) {
                     consume(e);
                     *out++ = static_cast<uint8_t>(e >> 16);
                     refill();
-                    e = literalTable[bits & LiteralMask];
+                    e = tables[bits & LiteralMask];
                     continue;
                 }
             }
@@ -490,12 +527,12 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
         consume(e);
         if constexpr (!WideWord)
             refill();
-        e = distanceTable[bits & DistanceMask];
+        e = tables[DistanceTableOffset + (bits & DistanceMask)];
         if (e & Exceptional) {
             if (e & Subtable) {
                 bits >>= DistanceBits;
                 count -= DistanceBits;
-                e = distanceTable[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+                e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
             }
             if (e & Exceptional) {
                 ErrorText = distanceFault;
@@ -523,11 +560,24 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
             break;
         }
         refill();
-        e = literalTable[bits & LiteralMask];
-        CopyMatchFast(out, distance, length);
+        e = tables[bits & LiteralMask];
+        if (!Tail || length + CopyOvershoot <= uint32_t(outputEnd - out)) {
+            // The 16 bytes after the match are put back as they were: no byte past the output position is ever
+            // left changed, even where the stream ends with this match.
+            uint8_t after[CopyOvershoot];
+            std::memcpy(after, out + length, CopyOvershoot);
+            CopyMatchFast(out, distance, length);
+            std::memcpy(out + length, after, CopyOvershoot);
+            out += length;
+            continue;
+        }
+        // Near the end of the output: an exact copy, cut at the limit.
+        if (length > uint32_t(outputEnd - out))
+            length = uint32_t(outputEnd - out);
+        CopyMatch(out, distance, length);
         out += length;
-    } while (next <= inputLast && out <= outputLast);
-    r.next = next;
+    } while (in <= inputLast && out <= outputLast);
+    r.next = static_cast<size_t>(in - r.data);
     r.bits = bits;
     r.count = count & 0xFF;
     o = static_cast<uint32_t>(out - output);
@@ -535,8 +585,8 @@ BlockStatus DecodeFast(BitReader& r, const uint32_t* literalTable, const uint32_
 }
 
 // The careful loop: one symbol at a time, every bound checked. Sets full when the output reaches the limit.
-BlockStatus DecodeCareful(BitReader& r, const uint32_t* literalTable, const uint32_t* distanceTable,
-                          const char* distanceFault, uint8_t* output, uint32_t& o, uint32_t limit, bool& full) {
+[[gnu::noinline]] BlockStatus DecodeCareful(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                            uint8_t* output, uint32_t& o, uint32_t limit, bool& full) {
     for (;;) {
         if (o >= limit) {
             full = true;
@@ -549,7 +599,7 @@ BlockStatus DecodeCareful(BitReader& r, const uint32_t* literalTable, const uint
             ErrorText = "stream ends early";
             return BlockFailed;
         }
-        uint32_t e = LookUp(literalTable, LiteralBits, r.bits, r.count);
+        uint32_t e = LookUp(tables, LiteralBits, r.bits, r.count);
         if (e & Literal) {
             r.bits >>= e & 31;
             r.count -= e & 31;
@@ -573,7 +623,7 @@ BlockStatus DecodeCareful(BitReader& r, const uint32_t* literalTable, const uint
                 return BlockFailed;
             }
         }
-        e = LookUp(distanceTable, DistanceBits, r.bits, r.count);
+        e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
         if (e & Exceptional) {
             ErrorText = distanceFault;
             return BlockFailed;
@@ -662,21 +712,21 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
         if (type == 3)
             return Fail("invalid block type");
 
-        const uint32_t* literalTable = FixedLiteralTable;
-        const uint32_t* distanceTable = FixedDistanceTable;
+        const uint32_t* tables = FixedTables;
         const char* distanceFault = "invalid distance code";
         if (type == 2) {
             if (!ReadDynamicCodes(r))
                 return -1;
-            literalTable = LiteralTable;
-            distanceTable = DistanceTable;
+            tables = BlockTables;
             distanceFault = DistanceFault;
         }
 
         bool full = false;
-        BlockStatus status = DecodeFast(r, literalTable, distanceTable, distanceFault, output, o, limit);
+        BlockStatus status = DecodeFast<false>(r, tables, distanceFault, output, o, limit);
         if (status == BlockGoesOn)
-            status = DecodeCareful(r, literalTable, distanceTable, distanceFault, output, o, limit, full);
+            status = DecodeFast<true>(r, tables, distanceFault, output, o, limit);
+        if (status == BlockGoesOn)
+            status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
         if (status == BlockFailed)
             return -1;
         if (Overrun(r))
