@@ -471,9 +471,10 @@ template <bool Tail>
         bits >>= e & ShiftMask;
         count -= e;
     };
+    // The first refill needs the entry check's margin; each round then refills at most MaxRefillsPerRound times.
     refill();
     uint32_t e = tables[bits & LiteralMask];
-    do {
+    while (in <= inputLast && out <= outputLast) {
         if (e & Literal) {
             // Up to three literals from one refill (45 bits); a 32-bit word refills after each.
             consume(e);
@@ -576,7 +577,7 @@ template <bool Tail>
             length = uint32_t(outputEnd - out);
         CopyMatch(out, distance, length);
         out += length;
-    } while (in <= inputLast && out <= outputLast);
+    }
     r.next = static_cast<size_t>(in - r.data);
     r.bits = bits;
     r.count = count & 0xFF;
