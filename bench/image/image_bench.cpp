@@ -1,14 +1,18 @@
 // Inflate against zlib's uncompress and libdeflate on the same streams; LoadPng against libpng's simplified API
 // and libspng on the same files. Each peer decodes into a buffer of the known size, as ours does.
+// With --ratios[=ROUNDS] [FILTER] it prints instead Inflate's speed ratios over the corpus and the show's data set
+// (the streams whose names contain FILTER).
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <png.h>
 #include <spng.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -172,9 +176,169 @@ void BM_LoadPngSpng(benchmark::State& state, const fs::path* path) {
     state.SetItemsProcessed(int64_t(state.iterations()) * 640 * 480);
 }
 
+// The ratio report's streams: the corpus files and the show's data compressed by zlib at levels 1, 6 and 9, and the
+// image data of the real pictures as their encoders wrote it.
+struct RatioStream {
+    std::string group, name;
+    Bytes compressed, original;
+};
+
+// zlib's output for a stream, grown until it fits; empty when zlib refuses it.
+Bytes ZlibDecoded(const Bytes& stream) {
+    for (size_t size = stream.size() * 4 + 1024;; size *= 2) {
+        Bytes out(size);
+        uLongf length = static_cast<uLongf>(size);
+        int status = uncompress(out.data(), &length, stream.data(), static_cast<uLong>(stream.size()));
+        if (status == Z_OK) {
+            out.resize(length);
+            return out;
+        }
+        if (status != Z_BUF_ERROR)
+            return {};
+    }
+}
+
+std::vector<RatioStream> RatioStreams() {
+    std::vector<RatioStream> streams;
+    auto addLevels = [&](const std::string& group, const fs::path& path) {
+        Bytes data = ReadFile(path);
+        for (int level : {1, 6, 9}) {
+            uLongf length = compressBound(static_cast<uLong>(data.size()));
+            Bytes out(length);
+            compress2(out.data(), &length, data.data(), static_cast<uLong>(data.size()), level);
+            out.resize(length);
+            streams.push_back({group, path.filename().string() + "-L" + std::to_string(level), out, data});
+        }
+    };
+    auto addPicture = [&](const std::string& group, const fs::path& path) {
+        Bytes stream = IdatStream(ReadFile(path));
+        Bytes original = ZlibDecoded(stream);
+        if (!original.empty())
+            streams.push_back({group, path.filename().string(), stream, original});
+    };
+    auto sorted = [](const fs::path& dir) {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.is_regular_file())
+                files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    const fs::path corpus = QUIMBLES_CORPUS_DIR;
+    for (const char* dir : {"deflate/src", "mod", "xm", "j2k/real"})
+        for (const fs::path& file : sorted(corpus / dir))
+            addLevels(dir, file);
+    for (const fs::path& file : sorted(corpus / "png/real"))
+        if (file.extension() == ".png")
+            addPicture("png/real", file);
+    for (const fs::path& file : sorted(QUIMBLES_DATA_DIR))
+        file.extension() == ".png" ? addPicture("data", file) : addLevels("data", file);
+    return streams;
+}
+
+// The processor time this process has used: on a machine shared with other work, the time the decoders wait for the
+// processor does not count.
+double CpuSeconds() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// Ours, zlib and libdeflate on each stream in turn, in a rotating order, ROUNDS times; each time is that of a batch
+// of decodes lasting about two milliseconds, and the best batch of each decoder counts. Prints every stream's ratios,
+// the geometric mean of each group and of all streams, and the worst stream against each peer.
+int ReportRatios(int rounds, const std::string& filter) {
+    std::vector<RatioStream> streams = RatioStreams();
+    std::erase_if(streams,
+                  [&](const RatioStream& s) { return (s.group + "/" + s.name).find(filter) == std::string::npos; });
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    auto decode = [&](int who, const RatioStream& s, Bytes& out) {
+        if (who == 0) {
+            OutputLimit = static_cast<uint32_t>(out.size());
+            return Inflate(s.compressed.data(), s.compressed.size(), out.data(), 0) == int64_t(out.size());
+        }
+        if (who == 1) {
+            uLongf length = static_cast<uLongf>(out.size());
+            return uncompress(out.data(), &length, s.compressed.data(), static_cast<uLong>(s.compressed.size())) ==
+                       Z_OK &&
+                   length == out.size();
+        }
+        size_t got = 0;
+        return libdeflate_zlib_decompress(d, s.compressed.data(), s.compressed.size(), out.data(), out.size(), &got) ==
+                   LIBDEFLATE_SUCCESS &&
+               got == out.size();
+    };
+    struct Row {
+        double best[3];
+    };
+    std::vector<Row> rows(streams.size());
+    std::vector<int> batch(streams.size());
+    Bytes out;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        out.assign(streams[i].original.size(), 0);
+        for (int who = 0; who < 3; ++who)
+            if (!decode(who, streams[i], out) || out != streams[i].original) {
+                std::fprintf(stderr, "%s: decoder %d gives the wrong bytes\n", streams[i].name.c_str(), who);
+                return 1;
+            }
+        double t0 = CpuSeconds();
+        decode(1, streams[i], out);
+        batch[i] = std::clamp(static_cast<int>(2e-3 / std::max(CpuSeconds() - t0, 1e-9)), 1, 10000);
+        rows[i] = {{1e30, 1e30, 1e30}};
+    }
+    for (int round = 0; round < rounds; ++round)
+        for (size_t i = 0; i < streams.size(); ++i) {
+            out.resize(streams[i].original.size());
+            for (int k = 0; k < 3; ++k) {
+                int who = (k + round + int(i)) % 3;
+                double t0 = CpuSeconds();
+                for (int n = 0; n < batch[i]; ++n)
+                    decode(who, streams[i], out);
+                double t = (CpuSeconds() - t0) / batch[i];
+                rows[i].best[who] = std::min(rows[i].best[who], t);
+            }
+        }
+    libdeflate_free_decompressor(d);
+
+    std::printf("%-52s %9s %8s %8s %9s %9s\n", "stream", "out", "in", "MB/s", "/zlib", "/libdefl");
+    std::vector<std::string> groups;
+    for (const RatioStream& s : streams)
+        if (std::find(groups.begin(), groups.end(), s.group) == groups.end())
+            groups.push_back(s.group);
+    size_t worstZlib = 0, worstLibdeflate = 0;
+    double allZlib = 0, allLibdeflate = 0;
+    for (const std::string& group : groups) {
+        double logZlib = 0, logLibdeflate = 0;
+        int count = 0;
+        for (size_t i = 0; i < streams.size(); ++i) {
+            if (streams[i].group != group)
+                continue;
+            const double* b = rows[i].best;
+            std::printf("%-52s %9zu %8zu %8.0f %9.3f %9.3f\n", (group + "/" + streams[i].name).c_str(),
+                        streams[i].original.size(), streams[i].compressed.size(),
+                        double(streams[i].original.size()) / b[0] / 1e6, b[1] / b[0], b[2] / b[0]);
+            logZlib += std::log(b[1] / b[0]), logLibdeflate += std::log(b[2] / b[0]), ++count;
+            if (b[1] / b[0] < rows[worstZlib].best[1] / rows[worstZlib].best[0])
+                worstZlib = i;
+            if (b[2] / b[0] < rows[worstLibdeflate].best[2] / rows[worstLibdeflate].best[0])
+                worstLibdeflate = i;
+        }
+        allZlib += logZlib, allLibdeflate += logLibdeflate;
+        std::printf("  geometric mean of %-30s (%3d streams) %18.3f %9.3f\n", group.c_str(), count,
+                    std::exp(logZlib / count), std::exp(logLibdeflate / count));
+    }
+    const double n = double(streams.size());
+    std::printf("ours/zlib:       geometric mean %.3f over %zu streams, worst %.3f (%s)\n", std::exp(allZlib / n),
+                streams.size(), rows[worstZlib].best[1] / rows[worstZlib].best[0], streams[worstZlib].name.c_str());
+    std::printf("ours/libdeflate: geometric mean %.3f over %zu streams, worst %.3f (%s)\n", std::exp(allLibdeflate / n),
+                streams.size(), rows[worstLibdeflate].best[2] / rows[worstLibdeflate].best[0],
+                streams[worstLibdeflate].name.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]).rfind("--ratios", 0) == 0)
+        return ReportRatios(argv[1][8] == '=' ? std::atoi(argv[1] + 9) : 10, argc > 2 ? argv[2] : "");
     Prepare();
     for (const Stream& s : Streams) {
         benchmark::RegisterBenchmark(("Inflate/ours/" + s.name).c_str(), BM_InflateOurs, &s);

@@ -16,11 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size heap copy so ASan sees any read past the stream.
     uint8_t* stream = static_cast<uint8_t*>(std::malloc(size - 1 ? size - 1 : 1));
     std::memcpy(stream, data + 1, size - 1);
-    std::vector<uint8_t> output(limit);
+    // Guard bytes: a decoded stream leaves every byte from its end position on as it was.
+    std::vector<uint8_t> output(limit, 0xA5);
     OutputLimit = limit;
     int64_t end = Inflate(stream, size - 1, output.data(), start);
     if (end != -1 && (end < start || end > (start > limit ? start : limit)))
         std::abort();
+    for (int64_t i = end; end != -1 && i < int64_t(limit); ++i)
+        if (output[size_t(i)] != 0xA5)
+            std::abort();
     std::free(stream);
     return 0;
 }

@@ -2,8 +2,13 @@
 //
 // Huffman codes are decoded through lookup tables (a primary table indexed by the next bits of the stream, with
 // subtables for longer codes) instead of a bit-by-bit tree walk; for every well-formed stream the result is the same
-// as walking the canonical-code tree. Bits come from a 64-bit buffer refilled with one 8-byte load; near the end of
-// the input the refill feeds zeros and the decoder refuses the stream once it has used a bit that is not there.
+// as walking the canonical-code tree. Bits come from a machine-word buffer refilled with one word load.
+//
+// Each Huffman block runs in two loops. The fast loop runs while at least FastInputMargin bytes of input are left:
+// there no symbol can read past the input, so it refills without branches and without checks; it copies matches a
+// word at a time, overshooting their end, while they leave room for that. The careful loop finishes the block near
+// the end of the input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing
+// the stream once it has used a bit that is not there.
 #include "image/inflate.h"
 
 #include <bit>
@@ -15,14 +20,24 @@ uint32_t OutputLimit;
 
 namespace {
 
-// A table entry: bits 0..7 code length, 8..11 extra-bit count (for a subtable link: its index bits),
-// 12..15 kind, 16..31 value (literal or code-length symbol, length or distance base, subtable offset).
-enum : uint32_t { KindLiteral = 0, KindBase = 1, KindEnd = 2, KindSubtable = 3, KindInvalid = 4 };
+// The bit buffer is a machine word: 64 bits on 64-bit targets, 32 on i686, where it is refilled more often.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+using BitWord = uint64_t;
+#else
+using BitWord = uint32_t;
+#endif
+constexpr uint32_t WordBits = sizeof(BitWord) * 8;
+constexpr bool WideWord = WordBits == 64;
+// A refill leaves at least this many bits in the buffer.
+constexpr uint32_t RefilledBits = WordBits - 8;
 
-constexpr uint32_t MakeEntry(uint32_t kind, uint32_t value, uint32_t extra, uint32_t length) {
-    return value << 16 | kind << 12 | extra << 8 | length;
-}
-constexpr uint32_t InvalidEntry = MakeEntry(KindInvalid, 0, 0, 0);
+// A table entry: bits 0..7 the bits it consumes (code length plus extra bits), 8..11 the code length (for a
+// subtable link: the subtable's index width), 12..15 flags, 16..31 value (literal or code-length symbol, length or
+// distance base, subtable offset). Subtable links, the end of block and invalid codes all carry Exceptional, so
+// that the common kinds need one test each.
+enum : uint32_t { Literal = 0x1000, Exceptional = 0x2000, Subtable = 0x4000, EndOfBlock = 0x8000 };
+
+constexpr uint32_t InvalidEntry = Exceptional;
 
 const uint16_t LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -37,21 +52,36 @@ const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12
 
 // Primary index widths. Subtables hang off primary entries whose prefix starts longer codes; each is as wide as
 // the longest code under its prefix, and there are at most as many as symbols with long codes.
-constexpr int LiteralBits = 10;
+constexpr int LiteralBits = 11;
 constexpr int DistanceBits = 8;
 constexpr int CodeLengthBits = 7;
-constexpr int LiteralTableSize = (1 << LiteralBits) + 286 * (1 << (15 - LiteralBits));
+constexpr int LiteralTableSize = (1 << LiteralBits) + 288 * (1 << (15 - LiteralBits));
 constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - DistanceBits));
 
+// The fast loop's margins. Per round it refills at most twice with a 64-bit word and six times with a 32-bit one,
+// each load reading one word and advancing at most one word less a byte. It writes at most three literals, or two
+// and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
+// DecodeFast). Within FastOutputMargin of the end of the output a second instance of the loop checks each match and
+// copies the ones that do not leave room for the overshoot exactly.
+constexpr size_t MaxRefillsPerRound = WideWord ? 2 : 6;
+constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
+constexpr uint32_t CopyOvershoot = 16;
+constexpr uint32_t FastOutputMargin = 2 + 258 + CopyOvershoot;
+constexpr uint32_t TailOutputMargin = 3;
+
+// Templates give each symbol's entry without its code length: flags, value and, in the consumed-bits field, the
+// number of extra bits.
 uint32_t LiteralTemplates[288];
 uint32_t DistanceTemplates[30];
 uint32_t CodeLengthTemplates[19];
+uint8_t ReversedByte[256];
 
-uint32_t LiteralTable[LiteralTableSize];
-uint32_t DistanceTable[DistanceTableSize];
+// A block's tables: the literal/length table and after it the distance table, which the decoding loops find at a
+// fixed offset from the first (one register fewer in the fast loop).
+constexpr int DistanceTableOffset = LiteralTableSize;
+uint32_t BlockTables[LiteralTableSize + DistanceTableSize];
+uint32_t FixedTables[LiteralTableSize + DistanceTableSize];
 uint32_t CodeLengthTable[1 << CodeLengthBits];
-uint32_t FixedLiteralTable[LiteralTableSize];
-uint32_t FixedDistanceTable[DistanceTableSize];
 bool TablesReady;
 
 const char* ErrorText = "";
@@ -61,22 +91,33 @@ struct BitReader {
     const uint8_t* data;
     size_t length; // bytes of stream data after the header
     size_t next;   // next byte to load; runs past length while zeros are fed
-    uint64_t bits; // unused bits, next one lowest; bits above count are either 0 or the true next bits
+    BitWord bits;  // unused bits, next one lowest; bits above count are either 0 or the true next bits
     uint32_t count;
 };
 
-// Keeps at least 56 bits in the buffer.
+inline BitWord LoadWord(const uint8_t* p) {
+    BitWord word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Tops the buffer up to at least RefilledBits with one word load; the caller guarantees a word of input at next.
+// The bytes that do not fit are loaded again by the next refill: ORing them in is harmless, as the bits above count
+// are already those bytes or zero.
+inline void RefillFast(const uint8_t* data, size_t& next, BitWord& bits, uint32_t& count) {
+    bits |= LoadWord(data + next) << count;
+    next += (WordBits - 1 - count) >> 3;
+    count |= RefilledBits;
+}
+
+// Keeps at least RefilledBits bits in the buffer, feeding zeros past the end of the input.
 inline void Refill(BitReader& r) {
-    if (r.next + 8 <= r.length) {
-        uint64_t word;
-        std::memcpy(&word, r.data + r.next, 8);
-        r.bits |= word << r.count;
-        r.next += (63 - r.count) >> 3;
-        r.count |= 56;
+    if (r.next + sizeof(BitWord) <= r.length) {
+        RefillFast(r.data, r.next, r.bits, r.count);
         return;
     }
-    while (r.count <= 56) {
-        uint64_t byte = r.next < r.length ? r.data[r.next] : 0;
+    while (r.count <= RefilledBits) {
+        BitWord byte = r.next < r.length ? r.data[r.next] : 0;
         r.bits |= byte << r.count;
         r.count += 8;
         r.next++;
@@ -88,121 +129,161 @@ inline bool Overrun(const BitReader& r) {
     return r.next > r.length && (r.next - r.length) * 8 > r.count;
 }
 
-// Refill for the symbol loop: false once a bit beyond the input has been used. Away from the end the fast refill
-// leaves next at or below length, so the check costs one comparison.
-inline bool RefillChecked(BitReader& r) {
-    Refill(r);
-    return !Overrun(r);
-}
-
-// Takes n (at most 32) bits, first stream bit lowest.
+// Takes n (at most RefilledBits) bits, first stream bit lowest.
 inline uint32_t ReadBits(BitReader& r, uint32_t n) {
     if (r.count < n)
         Refill(r);
-    uint32_t v = static_cast<uint32_t>(r.bits & ((uint64_t(1) << n) - 1));
+    uint32_t v = static_cast<uint32_t>(r.bits & ((BitWord(1) << n) - 1));
     r.bits >>= n;
     r.count -= n;
     return v;
 }
 
-// Decodes one symbol and its extra bits; the caller guarantees 15 + 13 bits in the buffer. Returns the kind and
-// puts the literal, code-length symbol, length or distance in value. An invalid entry consumes nothing.
-inline uint32_t DecodeSymbol(BitReader& r, const uint32_t* table, int primaryBits, uint32_t* value) {
-    uint32_t e = table[r.bits & ((1u << primaryBits) - 1)];
-    if (((e >> 12) & 15) == KindSubtable)
-        e = table[(e >> 16) + ((r.bits >> primaryBits) & ((1u << ((e >> 8) & 15)) - 1))];
-    uint32_t length = e & 0xFF;
-    uint32_t extra = (e >> 8) & 15;
-    *value = (e >> 16) + static_cast<uint32_t>((r.bits >> length) & ((1u << extra) - 1));
-    r.bits >>= length + extra;
-    r.count -= length + extra;
-    return (e >> 12) & 15;
+// The entry for the next code: follows a subtable link, consuming the primary bits. The buffer must hold 15 bits.
+inline uint32_t LookUp(const uint32_t* table, int primaryBits, BitWord& bits, uint32_t& count) {
+    uint32_t e = table[bits & ((1u << primaryBits) - 1)];
+    if ((e & (Exceptional | Subtable)) == (Exceptional | Subtable)) {
+        bits >>= primaryBits;
+        count -= primaryBits;
+        e = table[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+    }
+    return e;
 }
 
-uint32_t ReverseBits(uint32_t code, int length) {
-    uint32_t reversed = 0;
-    for (int i = 0; i < length; ++i, code >>= 1)
-        reversed = reversed << 1 | (code & 1);
-    return reversed;
+// The value of a length or distance entry: its base plus the extra bits after the code. Consumes both.
+inline uint32_t TakeValue(uint32_t e, BitWord& bits, uint32_t& count) {
+    uint32_t taken = e & 31;
+    uint32_t extra = static_cast<uint32_t>(bits & ((BitWord(1) << taken) - 1)) >> ((e >> 8) & 15);
+    bits >>= taken;
+    count -= taken;
+    return (e >> 16) + extra;
 }
 
-// Canonical codes for the first assignCount symbols; only the first enterCount enter the table (the literal/length
-// alphabet codes 286 and 287 of fixed blocks but never decodes them). An over-subscribed set leaves every entry
+uint32_t ReverseCode(uint32_t code, int length) {
+    return (uint32_t(ReversedByte[code & 0xFF]) << 8 | ReversedByte[code >> 8]) >> (16 - length);
+}
+
+// Canonical codes for symbols 0..count-1 entered into table. An over-subscribed set leaves the primary table
 // invalid and returns false; an incomplete set leaves the unused bit patterns invalid.
-bool BuildTable(const uint8_t* lengths, int assignCount, int enterCount, const uint32_t* templates, uint32_t* table,
-                int primaryBits) {
-    const uint32_t primarySize = 1u << primaryBits;
-    for (uint32_t i = 0; i < primarySize; ++i)
-        table[i] = InvalidEntry;
-    int count[16] = {};
-    for (int s = 0; s < assignCount; ++s)
-        count[lengths[s]]++;
+//
+// Codes are placed in canonical order, shortest first. The primary table grows by doubling: once the codes of
+// length n are in its first 2^n entries, copying those entries up fills 2^(n+1) entries with every shorter code
+// repeated as its unused high bits demand, and the codes of length n+1 land on entries still invalid.
+bool BuildTable(const uint8_t* lengths, int count, const uint32_t* templates, uint32_t* table, int primaryBits) {
+    // Two histograms, so that runs of equal lengths do not wait on one counter.
+    uint32_t lengthCount[16] = {}, oddCount[16] = {};
+    int s = 0;
+    for (; s + 1 < count; s += 2) {
+        lengthCount[lengths[s]]++;
+        oddCount[lengths[s + 1]]++;
+    }
+    if (s < count)
+        lengthCount[lengths[s]]++;
+    for (int b = 1; b < 16; ++b)
+        lengthCount[b] += oddCount[b];
     int32_t left = 1;
     for (int b = 1; b < 16; ++b) {
-        left = left * 2 - count[b];
-        if (left < 0)
+        left = left * 2 - int32_t(lengthCount[b]);
+        if (left < 0) {
+            for (uint32_t i = 0; i < (1u << primaryBits); ++i)
+                table[i] = InvalidEntry;
             return false;
-    }
-    uint16_t codes[288];
-    AssignCanonicalCodes(lengths, assignCount, codes);
-
-    uint8_t subBits[1 << LiteralBits] = {};
-    for (int s = 0; s < enterCount; ++s) {
-        int length = lengths[s];
-        if (length > primaryBits) {
-            uint32_t prefix = ReverseBits(codes[s], length) & (primarySize - 1);
-            if (subBits[prefix] < length - primaryBits)
-                subBits[prefix] = static_cast<uint8_t>(length - primaryBits);
         }
     }
-    uint32_t nextFree = primarySize;
-    for (uint32_t prefix = 0; prefix < primarySize; ++prefix) {
-        if (subBits[prefix] == 0)
-            continue;
-        table[prefix] = MakeEntry(KindSubtable, nextFree, subBits[prefix], primaryBits);
-        for (uint32_t i = 0; i < (1u << subBits[prefix]); ++i)
-            table[nextFree + i] = InvalidEntry;
-        nextFree += 1u << subBits[prefix];
+    const bool complete = left == 0;
+    uint16_t offset[17];
+    offset[1] = 0;
+    for (int b = 1; b < 16; ++b)
+        offset[b + 1] = static_cast<uint16_t>(offset[b] + lengthCount[b]);
+    const int used = offset[16];
+    uint16_t sorted[288];
+    for (int s = 0; s < count; ++s)
+        if (lengths[s])
+            sorted[offset[lengths[s]]++] = static_cast<uint16_t>(s);
+
+    // Primary table: codes of length 1..primaryBits, doubling from the shortest length in use.
+    int first = 1;
+    while (first < primaryBits && lengthCount[first] == 0)
+        ++first;
+    for (uint32_t k = 0; k < (1u << first); ++k)
+        table[k] = InvalidEntry;
+    uint32_t code = 0;
+    int i = 0;
+    for (int length = first; length <= primaryBits; ++length, code <<= 1) {
+        const uint32_t half = 1u << (length - 1);
+        if (length > first && half < 4)
+            for (uint32_t k = 0; k < half; ++k)
+                table[half + k] = table[k];
+        else if (length > first)
+            for (uint32_t k = 0; k < half; k += 4)
+                std::memcpy(table + half + k, table + k, 16);
+        for (; i < used && lengths[sorted[i]] == length; ++i, ++code)
+            table[ReverseCode(code, length)] = templates[sorted[i]] + (uint32_t(length) << 8) + uint32_t(length);
     }
-    for (int s = 0; s < enterCount; ++s) {
-        int length = lengths[s];
-        if (length == 0)
-            continue;
-        uint32_t reversed = ReverseBits(codes[s], length);
-        uint32_t entry = templates[s] | static_cast<uint32_t>(length);
-        if (length <= primaryBits) {
-            for (uint32_t i = reversed; i < primarySize; i += 1u << length)
-                table[i] = entry;
-        } else {
-            uint32_t link = table[reversed & (primarySize - 1)];
-            uint32_t base = link >> 16;
-            uint32_t size = 1u << ((link >> 8) & 15);
-            for (uint32_t i = reversed >> primaryBits; i < size; i += 1u << (length - primaryBits))
-                table[base + i] = entry;
+
+    // Subtables: the longer codes sharing a primary prefix follow one another in canonical order, longest last.
+    // code is the next code of codeLength bits.
+    int codeLength = primaryBits + 1;
+    uint32_t nextFree = 1u << primaryBits;
+    while (i < used) {
+        int length = lengths[sorted[i]];
+        const uint32_t prefix = (code << (length - codeLength)) >> (length - primaryBits);
+        int end = i;
+        for (uint32_t c = code, cLength = codeLength; end < used; ++end, ++c) {
+            const uint32_t l = lengths[sorted[end]];
+            c <<= l - cLength;
+            cLength = l;
+            if (c >> (l - primaryBits) != prefix)
+                break;
+        }
+        const int subBits = lengths[sorted[end - 1]] - primaryBits;
+        uint32_t* sub = table + nextFree;
+        table[ReverseCode(prefix, primaryBits)] =
+            nextFree << 16 | Exceptional | Subtable | uint32_t(subBits) << 8 | uint32_t(primaryBits);
+        nextFree += 1u << subBits;
+        if (!complete)
+            for (uint32_t k = 0; k < (1u << subBits); ++k)
+                sub[k] = InvalidEntry;
+        for (; i < end; ++i, ++code) {
+            length = lengths[sorted[i]];
+            code <<= length - codeLength;
+            codeLength = length;
+            const uint32_t entry =
+                templates[sorted[i]] + (uint32_t(length - primaryBits) << 8) + uint32_t(length - primaryBits);
+            for (uint32_t k = ReverseCode(code, length) >> primaryBits; k < (1u << subBits);
+                 k += 1u << (length - primaryBits))
+                sub[k] = entry;
         }
     }
     return true;
 }
 
 void PrepareTables() {
+    for (uint32_t b = 0; b < 256; ++b) {
+        uint32_t reversed = 0;
+        for (int k = 0; k < 8; ++k)
+            reversed |= ((b >> k) & 1) << (7 - k);
+        ReversedByte[b] = static_cast<uint8_t>(reversed);
+    }
     for (uint32_t s = 0; s < 256; ++s)
-        LiteralTemplates[s] = MakeEntry(KindLiteral, s, 0, 0);
-    LiteralTemplates[256] = MakeEntry(KindEnd, 0, 0, 0);
+        LiteralTemplates[s] = s << 16 | Literal;
+    LiteralTemplates[256] = Exceptional | EndOfBlock;
     for (int s = 257; s < 286; ++s)
-        LiteralTemplates[s] = MakeEntry(KindBase, LengthBase[s - 257], LengthExtraBits[s - 257], 0);
+        LiteralTemplates[s] = uint32_t(LengthBase[s - 257]) << 16 | LengthExtraBits[s - 257];
     LiteralTemplates[286] = LiteralTemplates[287] = InvalidEntry;
     for (int s = 0; s < 30; ++s)
-        DistanceTemplates[s] = MakeEntry(KindBase, DistanceBase[s], DistanceExtraBits[s], 0);
+        DistanceTemplates[s] = uint32_t(DistanceBase[s]) << 16 | DistanceExtraBits[s];
     for (uint32_t s = 0; s < 19; ++s)
-        CodeLengthTemplates[s] = MakeEntry(KindLiteral, s, 0, 0);
+        CodeLengthTemplates[s] = s << 16 | Literal;
 
+    // Symbols 286 and 287 take part in the fixed code but decode as invalid.
     uint8_t lengths[288];
     for (int s = 0; s < 288; ++s)
         lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    BuildTable(lengths, 288, 286, LiteralTemplates, FixedLiteralTable, LiteralBits);
+    BuildTable(lengths, 288, LiteralTemplates, FixedTables, LiteralBits);
     for (int s = 0; s < 30; ++s)
         lengths[s] = 5;
-    BuildTable(lengths, 30, 30, DistanceTemplates, FixedDistanceTable, DistanceBits);
+    BuildTable(lengths, 30, DistanceTemplates, FixedTables + DistanceTableOffset, DistanceBits);
     TablesReady = true;
 }
 
@@ -220,7 +301,7 @@ bool ReadDynamicCodes(BitReader& r) {
     uint8_t codeLengthLengths[19] = {};
     for (uint32_t i = 0; i < codeLengthCount; ++i)
         codeLengthLengths[CodeLengthOrder[i]] = static_cast<uint8_t>(ReadBits(r, 3));
-    if (!BuildTable(codeLengthLengths, 19, 19, CodeLengthTemplates, CodeLengthTable, CodeLengthBits)) {
+    if (!BuildTable(codeLengthLengths, 19, CodeLengthTemplates, CodeLengthTable, CodeLengthBits)) {
         ErrorText = "over-subscribed code-length code";
         return false;
     }
@@ -230,16 +311,24 @@ bool ReadDynamicCodes(BitReader& r) {
     uint32_t total = literalCount + distanceCount;
     uint32_t n = 0;
     while (n < total) {
-        Refill(r);
-        if (Overrun(r)) {
-            ErrorText = "stream ends early";
-            return false;
+        // A code-length code and its extra bits take at most 14 bits. Refills keep the number of missing bits, so
+        // checking for them at each refill and at the end finds every overrun.
+        if (r.count < 14) {
+            Refill(r);
+            if (Overrun(r)) {
+                ErrorText = "stream ends early";
+                return false;
+            }
         }
-        uint32_t symbol;
-        if (DecodeSymbol(r, CodeLengthTable, CodeLengthBits, &symbol) == KindInvalid) {
+        // Code-length codes are at most 7 bits: no subtables. Their extra bits need at most 7 more.
+        uint32_t e = CodeLengthTable[r.bits & ((1u << CodeLengthBits) - 1)];
+        if (e & Exceptional) {
             ErrorText = "invalid code-length code";
             return false;
         }
+        r.bits >>= e & 31;
+        r.count -= e & 31;
+        uint32_t symbol = e >> 16;
         if (symbol < 16) {
             sequence[n++] = static_cast<uint8_t>(symbol);
             continue;
@@ -271,19 +360,19 @@ bool ReadDynamicCodes(BitReader& r) {
     uint8_t distanceLengths[30] = {};
     std::memcpy(literalLengths, sequence, literalCount < 286 ? literalCount : 286);
     std::memcpy(distanceLengths, sequence + literalCount, distanceCount < 30 ? distanceCount : 30);
-    if (!BuildTable(literalLengths, 286, 286, LiteralTemplates, LiteralTable, LiteralBits)) {
+    if (!BuildTable(literalLengths, 286, LiteralTemplates, BlockTables, LiteralBits)) {
         ErrorText = "over-subscribed literal/length code";
         return false;
     }
     // A broken distance code matters only if the block has a match; its table is then all invalid entries.
-    DistanceFault = BuildTable(distanceLengths, 30, 30, DistanceTemplates, DistanceTable, DistanceBits)
+    DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
                         : "over-subscribed distance code";
     return true;
 }
 
-// Copies a back-reference; with distance shorter than length the copy repeats the latest bytes, as a byte-by-byte
-// copy would.
+// Copies a back-reference exactly; with distance shorter than length the copy repeats the latest bytes, as a
+// byte-by-byte copy would.
 inline void CopyMatch(uint8_t* dst, uint32_t distance, uint32_t length) {
     const uint8_t* src = dst - distance;
     if (distance >= 8) {
@@ -301,6 +390,262 @@ inline void CopyMatch(uint8_t* dst, uint32_t distance, uint32_t length) {
     } else {
         while (length--)
             *dst++ = *src++;
+    }
+}
+
+// For a distance d below 8: the largest multiple of d that is at most 8.
+const uint8_t PatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
+// Copies a back-reference whose distance d is below 8 in 8-byte stores, writing up to 7 bytes past its end: the
+// pattern of d bytes is widened to 8 bytes once and stored at steps that are multiples of d. Kept out of line: in
+// the fast loop its registers would crowd out the decoder's.
+[[gnu::noinline]] void CopyPattern(uint8_t* dst, uint32_t distance, uint32_t length) {
+    const uint8_t* src = dst - distance;
+    uint8_t* const end = dst + length;
+    uint64_t pattern;
+    std::memcpy(&pattern, src, 8); // only the first `distance` bytes are the match's; the rest are masked off
+    if (distance == 1) {
+        pattern = (pattern & 0xFF) * 0x0101010101010101u;
+    } else {
+        pattern &= (uint64_t(1) << (8 * distance)) - 1;
+        pattern |= pattern << (8 * distance);
+        if (distance < 4)
+            pattern |= pattern << (16 * distance);
+    }
+    const uint32_t step = PatternStep[distance];
+    do {
+        std::memcpy(dst, &pattern, 8);
+        dst += step;
+    } while (dst < end);
+}
+
+// Copies a back-reference in 8-byte steps, writing up to 15 bytes past its end. From a distance of 8 on, each load
+// ends at or before the bytes the previous store wrote.
+inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
+    if (distance < 8) {
+        CopyPattern(dst, distance, length);
+        return;
+    }
+    const uint8_t* src = dst - distance;
+    uint8_t* const end = dst + length;
+    do {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + 8, src + 8, 8);
+        dst += 16;
+        src += 16;
+    } while (dst < end);
+}
+
+enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
+
+// The fast loop: runs the block while both margins hold. Works on copies of the reader's fields, which stores into
+// the output could otherwise be taken to change.
+//
+// Within the loop only the low byte of count is kept exact: entries are subtracted whole (their low byte is the
+// number of bits they consume, never more than count), and shifts take count and entries modulo the word size.
+// Each round starts with a full buffer and the entry for its first code already looked up, so that the next
+// lookup overlaps the copy of a match. The instance for the tail of the output checks each match's room.
+template <bool Tail>
+[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+    constexpr uint32_t OutputMargin = Tail ? TailOutputMargin : FastOutputMargin;
+    if (limit - o < OutputMargin || r.length < FastInputMargin || r.next > r.length - FastInputMargin)
+        return BlockGoesOn;
+    constexpr uint32_t LiteralMask = (1u << LiteralBits) - 1, DistanceMask = (1u << DistanceBits) - 1;
+    constexpr uint32_t ShiftMask = WordBits - 1;
+    const uint8_t* in = r.data + r.next;
+    const uint8_t* const inputLast = r.data + (r.length - FastInputMargin);
+    uint8_t* out = output + o;
+    uint8_t* const outputEnd = output + limit;
+    uint8_t* const outputLast = outputEnd - OutputMargin;
+    BitWord bits = r.bits;
+    uint32_t count = r.count;
+    BlockStatus status = BlockGoesOn;
+    // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
+    auto refill = [&] {
+        bits |= LoadWord(in) << (count & ShiftMask);
+        in += (~count & ShiftMask) >> 3;
+        count |= RefilledBits;
+    };
+    auto consume = [&](uint32_t e) {
+        bits >>= e & ShiftMask;
+        count -= e;
+    };
+    // The first refill needs the entry check's margin; each round then refills at most MaxRefillsPerRound times.
+    refill();
+    uint32_t e = tables[bits & LiteralMask];
+    while (in <= inputLast && out <= outputLast) {
+        if (e & Literal) {
+            // Up to three literals from one refill (45 bits); a 32-bit word refills after each.
+            consume(e);
+            *out++ = static_cast<uint8_t>(e >> 16);
+            if constexpr (!WideWord)
+                refill();
+            e = tables[bits & LiteralMask];
+            if (e & Literal) {
+                consume(e);
+                *out++ = static_cast<uint8_t>(e >> 16);
+                if constexpr (!WideWord)
+                    refill();
+                e = tables[bits & LiteralMask];
+                if (e & Literal) {
+                    consume(e);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    refill();
+                    e = tables[bits & LiteralMask];
+                    continue;
+                }
+            }
+            // A length code and a distance with their extra bits take up to 48 bits.
+            refill();
+        }
+        if (e & Exceptional) {
+            if (e & Subtable) {
+                bits >>= LiteralBits;
+                count -= LiteralBits;
+                e = tables[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+                if (e & Literal) {
+                    consume(e);
+                    *out++ = static_cast<uint8_t>(e >> 16);
+                    refill();
+                    e = tables[bits & LiteralMask];
+                    continue;
+                }
+            }
+            if (e & EndOfBlock) {
+                consume(e);
+                status = BlockEnded;
+                break;
+            }
+            if (e & Exceptional) {
+                ErrorText = "invalid literal/length code";
+                status = BlockFailed;
+                break;
+            }
+        }
+        uint32_t length =
+            (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
+        consume(e);
+        if constexpr (!WideWord)
+            refill();
+        e = tables[DistanceTableOffset + (bits & DistanceMask)];
+        if (e & Exceptional) {
+            if (e & Subtable) {
+                bits >>= DistanceBits;
+                count -= DistanceBits;
+                e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+            }
+            if (e & Exceptional) {
+                ErrorText = distanceFault;
+                status = BlockFailed;
+                break;
+            }
+        }
+        uint32_t distance;
+        if constexpr (WideWord) {
+            distance = (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
+            consume(e);
+        } else {
+            // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
+            const uint32_t codeLength = (e >> 8) & 15, extra = (e & 31) - codeLength;
+            bits >>= codeLength;
+            count -= codeLength;
+            refill();
+            distance = (e >> 16) + static_cast<uint32_t>(bits & ~(~BitWord(0) << extra));
+            bits >>= extra;
+            count -= extra;
+        }
+        if (distance > uint32_t(out - output)) {
+            ErrorText = "distance reaches before the output buffer";
+            status = BlockFailed;
+            break;
+        }
+        refill();
+        e = tables[bits & LiteralMask];
+        if (!Tail || length + CopyOvershoot <= uint32_t(outputEnd - out)) {
+            // The 16 bytes after the match are put back as they were: no byte past the output position is ever
+            // left changed, even where the stream ends with this match.
+            uint8_t after[CopyOvershoot];
+            std::memcpy(after, out + length, CopyOvershoot);
+            CopyMatchFast(out, distance, length);
+            std::memcpy(out + length, after, CopyOvershoot);
+            out += length;
+            continue;
+        }
+        // Near the end of the output: an exact copy, cut at the limit.
+        if (length > uint32_t(outputEnd - out))
+            length = uint32_t(outputEnd - out);
+        CopyMatch(out, distance, length);
+        out += length;
+    }
+    r.next = static_cast<size_t>(in - r.data);
+    r.bits = bits;
+    r.count = count & 0xFF;
+    o = static_cast<uint32_t>(out - output);
+    return status;
+}
+
+// The careful loop: one symbol at a time, every bound checked. Sets full when the output reaches the limit.
+[[gnu::noinline]] BlockStatus DecodeCareful(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                            uint8_t* output, uint32_t& o, uint32_t limit, bool& full) {
+    for (;;) {
+        if (o >= limit) {
+            full = true;
+            return BlockEnded;
+        }
+        // A refill leaves at least RefilledBits: a length code with its extra bits (at most 20), and with a 64-bit
+        // word the distance after it (at most 28).
+        Refill(r);
+        if (Overrun(r)) {
+            ErrorText = "stream ends early";
+            return BlockFailed;
+        }
+        uint32_t e = LookUp(tables, LiteralBits, r.bits, r.count);
+        if (e & Literal) {
+            r.bits >>= e & 31;
+            r.count -= e & 31;
+            output[o++] = static_cast<uint8_t>(e >> 16);
+            continue;
+        }
+        if (e & EndOfBlock) {
+            r.bits >>= e & 31;
+            r.count -= e & 31;
+            return BlockEnded;
+        }
+        if (e & Exceptional) {
+            ErrorText = "invalid literal/length code";
+            return BlockFailed;
+        }
+        uint32_t length = TakeValue(e, r.bits, r.count);
+        if (r.count < 28) {
+            Refill(r);
+            if (Overrun(r)) {
+                ErrorText = "stream ends early";
+                return BlockFailed;
+            }
+        }
+        e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
+        if (e & Exceptional) {
+            ErrorText = distanceFault;
+            return BlockFailed;
+        }
+        uint32_t distance;
+        if constexpr (WideWord) {
+            distance = TakeValue(e, r.bits, r.count);
+        } else {
+            const uint32_t codeLength = (e >> 8) & 15;
+            r.bits >>= codeLength;
+            r.count -= codeLength;
+            distance = (e >> 16) + ReadBits(r, (e & 31) - codeLength);
+        }
+        if (distance > o) {
+            ErrorText = "distance reaches before the output buffer";
+            return BlockFailed;
+        }
+        if (length > limit - o)
+            length = limit - o;
+        CopyMatch(output + o, distance, length);
+        o += length;
     }
 }
 
@@ -368,56 +713,23 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
         if (type == 3)
             return Fail("invalid block type");
 
-        const uint32_t* literalTable = FixedLiteralTable;
-        const uint32_t* distanceTable = FixedDistanceTable;
+        const uint32_t* tables = FixedTables;
         const char* distanceFault = "invalid distance code";
         if (type == 2) {
             if (!ReadDynamicCodes(r))
                 return -1;
-            literalTable = LiteralTable;
-            distanceTable = DistanceTable;
+            tables = BlockTables;
             distanceFault = DistanceFault;
         }
 
         bool full = false;
-        for (;;) {
-            if (o >= limit) {
-                full = true;
-                break;
-            }
-            // A refill leaves at least 56 bits: a literal (at most 15) and then a length code with its extra bits
-            // (at most 20), or a length code and a distance with its extra bits (at most 28).
-            if (!RefillChecked(r))
-                return Fail("stream ends early");
-            uint32_t value;
-            uint32_t kind = DecodeSymbol(r, literalTable, LiteralBits, &value);
-            if (kind == KindLiteral) {
-                output[o++] = static_cast<uint8_t>(value);
-                if (o >= limit)
-                    continue;
-                kind = DecodeSymbol(r, literalTable, LiteralBits, &value);
-                if (kind == KindLiteral) {
-                    output[o++] = static_cast<uint8_t>(value);
-                    continue;
-                }
-            }
-            if (kind == KindEnd)
-                break;
-            if (kind != KindBase)
-                return Fail("invalid literal/length code");
-            uint32_t length = value;
-            if (r.count < 28 && !RefillChecked(r))
-                return Fail("stream ends early");
-            uint32_t distance;
-            if (DecodeSymbol(r, distanceTable, DistanceBits, &distance) != KindBase)
-                return Fail(distanceFault);
-            if (distance > o)
-                return Fail("distance reaches before the output buffer");
-            if (length > limit - o)
-                length = limit - o;
-            CopyMatch(output + o, distance, length);
-            o += length;
-        }
+        BlockStatus status = DecodeFast<false>(r, tables, distanceFault, output, o, limit);
+        if (status == BlockGoesOn)
+            status = DecodeFast<true>(r, tables, distanceFault, output, o, limit);
+        if (status == BlockGoesOn)
+            status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
+        if (status == BlockFailed)
+            return -1;
         if (Overrun(r))
             return Fail("stream ends early");
         if (full || final)

@@ -203,13 +203,14 @@ TEST(Inflate, StoredBlocksLimitsAndHistory) {
     EXPECT_EQ(Decode(WrapZlib(back, {}), 20, Text("ello")).first, -1);
     EXPECT_EQ(Decode(Bytes{}, 5, Text("hello")).first, 5); // start at the limit: nothing is read
 
-    // Header and trailer are not checked: a dictionary flag, a bad check value, a bad Adler-32, no trailer.
+    // Header and trailer are not checked: a dictionary flag, a bad check value, a bad Adler-32, no trailer, bytes
+    // after the trailer (the stream ends with a match well before the input does; Decode checks the bytes after it).
     const Bytes data = Text(std::string(3000, 'q') + "skipped unread" + std::string(500, 'z'));
     const Bytes good = Deflated(data, 9);
-    Bytes fdict = good, fcheck = good, adler = good;
-    fdict[1] |= 0x20, fcheck[1] ^= 0x01, adler.back() ^= 0xFF;
-    for (const Bytes& damaged : {fdict, fcheck, adler, Prefix(good, good.size() - 4)}) {
-        auto [end, out] = Decode(damaged, uint32_t(data.size() + 10));
+    Bytes fdict = good, fcheck = good, adler = good, junk = good;
+    fdict[1] |= 0x20, fcheck[1] ^= 0x01, adler.back() ^= 0xFF, junk.resize(good.size() + 64, 0x5A);
+    for (const Bytes& damaged : {fdict, fcheck, adler, Prefix(good, good.size() - 4), junk}) {
+        auto [end, out] = Decode(damaged, uint32_t(data.size() + 400));
         EXPECT_EQ(end, int64_t(data.size()));
         EXPECT_EQ(Prefix(out, data.size()), data);
     }
