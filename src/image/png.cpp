@@ -5,6 +5,8 @@
 // place in the inflated buffer and then converted into the picture's pixels.
 #include "image/png.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,9 +17,6 @@
 
 namespace {
 
-// Working buffers stay well inside 32-bit arithmetic and inside what a fuzzer's memory limit allows.
-constexpr uint64_t MaxBufferBytes = uint64_t(1) << 28;
-constexpr uint32_t MaxRows = 5551;
 constexpr size_t MaxFileBytes = size_t(1) << 30;
 
 char ErrorLine[512];
@@ -172,6 +171,8 @@ bool IsType(const uint8_t* type, const char* name) {
 
 } // namespace
 
+uint64_t PngByteLimit = UINT64_MAX;
+
 const char* PngError() {
     return ErrorLine;
 }
@@ -227,18 +228,24 @@ bool ReadHeader(const uint8_t* file, size_t fileLength, const char* name, PngHea
         std::snprintf(why, sizeof why, "colour type %u is not supported", h->colourType);
         return Refuse(image, name, why);
     }
-    if (h->width == 0 || h->height == 0 || h->width > 0x7FFFFFFFu || h->height > MaxRows) {
-        std::snprintf(why, sizeof why, "size %ux%u is not supported (1 to %u rows)", h->width, h->height, MaxRows);
+    // Any size the format can state is tried, 0 rows or 0 columns included; what the arithmetic below, the
+    // Image's 32-bit fields or Inflate's 32-bit output count cannot hold is refused, as is what the caller's
+    // byte limit forbids. Whether the rest fits in memory is the allocation's answer.
+    if (h->width > 0x7FFFFFFFu || h->height > 0x7FFFFFFFu) {
+        std::snprintf(why, sizeof why, "size %ux%u is not supported (at most 2147483647 a side)", h->width, h->height);
         return Refuse(image, name, why);
     }
     h->bpp = h->colourType == 0 || h->colourType == 3 ? 1 : h->colourType == 6 ? 4 : 3;
     h->stride = uint64_t(h->bpp) * h->width;
-    h->inflatedBytes = (h->stride + 1) * h->height;
-    h->pixelBytes = (h->colourType == 0 ? 1 : 4) * uint64_t(h->width) * h->height;
-    if (h->inflatedBytes > MaxBufferBytes || h->pixelBytes > MaxBufferBytes) {
-        std::snprintf(why, sizeof why, "size %ux%u is too large", h->width, h->height);
+    h->inflatedBytes = (h->stride + 1) * h->height; // below 2^33 x 2^31
+    const uint64_t pixelWidth = (h->colourType == 0 ? 1 : 4) * uint64_t(h->width);
+    const uint64_t limit = std::min<uint64_t>(PngByteLimit, PTRDIFF_MAX);
+    if (h->height > 0 &&
+        (h->stride + 1 > std::min<uint64_t>(limit, UINT32_MAX) / h->height || pixelWidth > limit / h->height)) {
+        std::snprintf(why, sizeof why, "size %ux%u is too large to decode", h->width, h->height);
         return Refuse(image, name, why);
     }
+    h->pixelBytes = pixelWidth * h->height;
     return true;
 }
 
@@ -343,13 +350,16 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
         std::free(d.joined);
         return false;
     }
-    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(h.inflatedBytes, 1));
-    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(h.stride, 1));
-    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(h.pixelBytes));
+    // One byte at least, so that an empty picture has pixels too.
+    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(h.inflatedBytes + 1, 1));
+    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(h.stride + 1, 1));
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(h.pixelBytes + 1));
     bool ok = inflated && zeroRow && pixels;
-    if (!ok)
-        Refuse(image, name, "out of memory");
-    else
+    if (!ok) {
+        char why[128];
+        std::snprintf(why, sizeof why, "size %ux%u: out of memory", h.width, h.height);
+        Refuse(image, name, why);
+    } else
         ok = DecodeRows(h, d, inflated, zeroRow, name, image);
     std::free(d.joined);
     if (ok)
