@@ -6,8 +6,11 @@
 #include <spng.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -172,9 +175,114 @@ void BM_LoadPngSpng(benchmark::State& state, const fs::path* path) {
     state.SetItemsProcessed(int64_t(state.iterations()) * 640 * 480);
 }
 
+// The PNG ratios: every decoder on the same file in memory, turn about, so that a busy machine slows them alike.
+// Each figure is the fastest of several rounds; a round decodes the file as often as fills about 3 ms.
+struct PngTimes {
+    double ours = 0, inflate = 0, libpng = 0, spng = 0;
+};
+
+double SecondsOf(const std::chrono::steady_clock::duration& d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+template <class Decode> double FastestRound(Decode decode, int repeats, double fastest) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < repeats; ++i)
+        decode();
+    return std::min(fastest, SecondsOf(std::chrono::steady_clock::now() - start) / repeats);
+}
+
+bool TimePng(const Bytes& file, PngTimes* t) {
+    Image probe;
+    if (!LoadPngFromMemory(file.data(), file.size(), "bench", &probe, 0))
+        return false;
+    const size_t rgbaBytes = size_t(probe.width) * probe.height * 4;
+    const uint32_t inflatedBytes = uint32_t((size_t(probe.width) * (probe.isGrey ? 1 : 4) + 1) * probe.height);
+    std::free(probe.pixels);
+    Bytes out(rgbaBytes ? rgbaBytes : 1), stream = IdatStream(file), inflated(inflatedBytes + 1);
+    auto ours = [&] {
+        Image image;
+        LoadPngFromMemory(file.data(), file.size(), "bench", &image, 0);
+        benchmark::DoNotOptimize(image.pixels);
+        std::free(image.pixels);
+    };
+    // Inflate alone into a buffer of the filtered rows' size (an upper bound for RGB and palette files).
+    auto inflate = [&] {
+        OutputLimit = inflatedBytes;
+        benchmark::DoNotOptimize(Inflate(stream.data(), stream.size(), inflated.data(), 0));
+    };
+    auto libpng = [&] {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        png_image_begin_read_from_memory(&image, file.data(), file.size());
+        image.format = PNG_FORMAT_RGBA;
+        png_image_finish_read(&image, nullptr, out.data(), 0, nullptr);
+        benchmark::DoNotOptimize(out.data());
+    };
+    auto spng = [&] {
+        spng_ctx* ctx = spng_ctx_new(0);
+        spng_set_png_buffer(ctx, file.data(), file.size());
+        spng_decode_image(ctx, out.data(), out.size(), SPNG_FMT_RGBA8, 0);
+        spng_ctx_free(ctx);
+        benchmark::DoNotOptimize(out.data());
+    };
+    const auto start = std::chrono::steady_clock::now();
+    libpng();
+    const double once = std::max(1e-7, SecondsOf(std::chrono::steady_clock::now() - start));
+    const int repeats = std::max(1, int(0.003 / once));
+    t->ours = t->inflate = t->libpng = t->spng = 1e9;
+    for (int round = 0; round < 9; ++round) {
+        t->ours = FastestRound(ours, repeats, t->ours);
+        t->libpng = FastestRound(libpng, repeats, t->libpng);
+        t->spng = FastestRound(spng, repeats, t->spng);
+        t->inflate = FastestRound(inflate, repeats, t->inflate);
+    }
+    return true;
+}
+
+// Prints ours against libpng's simplified API and libspng (both RGBA out) per file, the share of our time spent
+// in Inflate, and the geometric means; returns the geometric mean against libpng.
+double ReportPngRatios(const char* title, const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".png")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::printf("\n%s (%s)\n%-46s %9s %9s %9s %9s %7s %7s %8s\n", title, folder.c_str(), "file", "bytes", "ours us",
+                "libpng us", "spng us", "libpng", "spng", "inflate");
+    double logPng = 0, logSpng = 0, worstLarge = 1e9;
+    int n = 0;
+    for (const fs::path& path : files) {
+        const Bytes file = ReadFile(path);
+        PngTimes t;
+        if (!TimePng(file, &t)) {
+            std::printf("%-46s refused: %s\n", path.filename().c_str(), PngError());
+            continue;
+        }
+        const double vsPng = t.libpng / t.ours, vsSpng = t.spng / t.ours;
+        std::printf("%-46s %9zu %9.1f %9.1f %9.1f %6.2fx %6.2fx %7.0f%%\n", path.filename().c_str(), file.size(),
+                    t.ours * 1e6, t.libpng * 1e6, t.spng * 1e6, vsPng, vsSpng, 100 * std::min(1.0, t.inflate / t.ours));
+        logPng += std::log(vsPng);
+        logSpng += std::log(vsSpng);
+        if (file.size() > 100000)
+            worstLarge = std::min(worstLarge, vsPng);
+        ++n;
+    }
+    const double geoPng = std::exp(logPng / std::max(n, 1)), geoSpng = std::exp(logSpng / std::max(n, 1));
+    std::printf("geometric mean over %d files: %.2fx libpng, %.2fx libspng; worst file over 100 KB: %.2fx libpng\n", n,
+                geoPng, geoSpng, worstLarge);
+    return geoPng;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // --png-ratios: only the ratio tables of the corpus's real pictures and of the show's data set.
+    if (argc > 1 && !std::strcmp(argv[1], "--png-ratios")) {
+        ReportPngRatios("PNG corpus, real pictures", fs::path(QUIMBLES_CORPUS_DIR) / "png/real");
+        ReportPngRatios("The show's data set", QUIMBLES_DATA_DIR);
+        return 0;
+    }
     Prepare();
     for (const Stream& s : Streams) {
         benchmark::RegisterBenchmark(("Inflate/ours/" + s.name).c_str(), BM_InflateOurs, &s);
