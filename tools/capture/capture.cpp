@@ -103,20 +103,32 @@ uint64_t ExpectedFrames() {
     return frames;
 }
 
-void Usage() {
-    std::fprintf(stderr, "usage: quimbles-capture [--data DIR] [--fps N] [--video OUT] [--wav OUT.wav] "
-                         "[--frame-log FILE]\n");
+void Usage(std::FILE* out) {
+    std::fputs("usage: quimbles-capture [--data DIR] [--fps N] [--video OUT] [--wav OUT.wav] [--frame-log FILE]\n"
+               "\n"
+               "Runs the whole show on the virtual platform, as fast as the machine allows, and writes what it\n"
+               "shows and plays. The show's timing is virtual, so every run gives the same frames and sound.\n"
+               "\n"
+               "  --data DIR        the folder with the ten data files (default: data)\n"
+               "  --fps N           display refresh rate of the virtual screen, 1 to 1000 (default: 60); the video\n"
+               "                    has one frame per refresh\n"
+               "  --video OUT       write a video with its sound through ffmpeg: .mkv, .nut and .avi keep every\n"
+               "                    pixel (FFV1 and FLAC); any other name gets visually lossless H.264 4:4:4 and AAC\n"
+               "  --wav OUT.wav     write the sound as heard (PCM, 16-bit, stereo, 44100 Hz)\n"
+               "  --frame-log FILE  write one line per shown frame: its number and the CRC-32 of its 640x480 words\n"
+               "  --help            show this text\n",
+               out);
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            Usage();
+            Usage(stdout);
             std::exit(0);
         }
         if (i + 1 >= argc) {
-            Usage();
+            Usage(stderr);
             return false;
         }
         const std::string value = argv[++i];
@@ -137,7 +149,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         } else if (arg == "--frame-log") {
             options->frameLog = value;
         } else {
-            Usage();
+            Usage(stderr);
             return false;
         }
     }
