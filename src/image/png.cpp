@@ -90,7 +90,7 @@ uint8_t LuminanceAlpha(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(static_cast<int>((rounded - 0.2) * 510));
 }
 
-// The alpha of one alpha mode for every byte value of one pixel's colour, 255 for the modes that key nothing.
+// The alpha of every RGB pixel under a mode that does not look at the colour; the keyed modes start from 255.
 uint8_t FixedAlpha(uint32_t mode) {
     return mode == AlphaHalf ? 128 : mode == AlphaFaint ? 70 : mode == AlphaStrong ? 150 : 255;
 }
@@ -107,7 +107,7 @@ void KeyRgbRow(uint8_t* row, uint32_t width, uint32_t mode) {
             row[3] = r + g + b < 10 ? 0 : 255;
         } else if (mode == AlphaLuminanceKey) {
             row[3] = LuminanceAlpha(r, g, b);
-        } else if (std::abs(r - 255) < 3 && g < 3 && std::abs(b - 255) < 3) {
+        } else if (mode == AlphaMagentaKey && std::abs(r - 255) < 3 && g < 3 && std::abs(b - 255) < 3) {
             std::memset(row, 0, 4);
         }
     }
@@ -240,8 +240,9 @@ bool GatherChunks(const uint8_t* file, size_t fileLength, const char* name, PngD
 
 // The picture is decoded in one buffer, the pixels from its start. The inflated rows (each a filter byte and its
 // samples) are placed so that they end where the larger of the two ends: RGB and palette rows, which grow into
-// RGBA, then lie far enough behind that the pixels written never reach a row not yet read, and grey and RGBA rows,
-// one byte longer each, start at the buffer's start and move down by one byte per row as they are unfiltered.
+// RGBA, then lie far enough towards the end that the pixels written never reach a byte not yet read (at least
+// `width` bytes ahead), and grey and RGBA rows, one byte longer each, start at the buffer's start and move towards
+// it by one byte per row as they are unfiltered.
 // Spare bytes after the end let the vector code load whole blocks.
 constexpr size_t SpareBytes = 16;
 
@@ -304,10 +305,12 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
         return false;
     }
     // The buffer of the pixels, with the inflated rows at its end; one byte at least, so that an empty picture
-    // has pixels too. The row above the first is zeros, in the longer of the two layouts.
+    // has pixels too. The row above the first is zeros, as long as a row of pixels (which is never shorter than a
+    // row of samples); ReadHeader has checked that it fits in memory's arithmetic when there are rows at all.
     const uint64_t bufferBytes = std::max(h.pixelBytes, h.inflatedBytes);
+    const uint64_t zeroBytes = h.height > 0 ? h.pixelBytes / h.height : 0;
     uint8_t* pixels = static_cast<uint8_t*>(std::malloc(bufferBytes + SpareBytes));
-    uint8_t* zeros = static_cast<uint8_t*>(std::calloc(4 * uint64_t(h.width) + SpareBytes, 1));
+    uint8_t* zeros = static_cast<uint8_t*>(std::calloc(zeroBytes + SpareBytes, 1));
     if (!pixels || !zeros) {
         std::free(pixels);
         std::free(zeros);
