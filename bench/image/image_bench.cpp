@@ -7,10 +7,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -176,20 +176,30 @@ void BM_LoadPngSpng(benchmark::State& state, const fs::path* path) {
 }
 
 // The PNG ratios: every decoder on the same file in memory, turn about, so that a busy machine slows them alike.
-// Each figure is the fastest of several rounds; a round decodes the file as often as fills about 3 ms.
+// A round times each decoder once (as many decodes as fill about 3 ms), in an order that changes from round to
+// round; the ratios are taken within each round and the median round's is reported, and the times are medians.
+// Time is this thread's processor time, so that the other programs of a shared machine only count through what
+// they do to the caches.
 struct PngTimes {
-    double ours = 0, inflate = 0, libpng = 0, spng = 0;
+    double ours = 0, inflate = 0, libpng = 0, spng = 0, vsLibpng = 0, vsSpng = 0;
 };
 
-double SecondsOf(const std::chrono::steady_clock::duration& d) {
-    return std::chrono::duration<double>(d).count();
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
-template <class Decode> double FastestRound(Decode decode, int repeats, double fastest) {
-    const auto start = std::chrono::steady_clock::now();
+double ThreadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+template <class Decode> double TimeRound(Decode decode, int repeats) {
+    const double start = ThreadSeconds();
     for (int i = 0; i < repeats; ++i)
         decode();
-    return std::min(fastest, SecondsOf(std::chrono::steady_clock::now() - start) / repeats);
+    return (ThreadSeconds() - start) / repeats;
 }
 
 bool TimePng(const Bytes& file, PngTimes* t) {
@@ -226,17 +236,23 @@ bool TimePng(const Bytes& file, PngTimes* t) {
         spng_ctx_free(ctx);
         benchmark::DoNotOptimize(out.data());
     };
-    const auto start = std::chrono::steady_clock::now();
-    libpng();
-    const double once = std::max(1e-7, SecondsOf(std::chrono::steady_clock::now() - start));
+    const double once = std::max(1e-7, TimeRound(libpng, 1));
     const int repeats = std::max(1, int(0.003 / once));
-    t->ours = t->inflate = t->libpng = t->spng = 1e9;
-    for (int round = 0; round < 9; ++round) {
-        t->ours = FastestRound(ours, repeats, t->ours);
-        t->libpng = FastestRound(libpng, repeats, t->libpng);
-        t->spng = FastestRound(spng, repeats, t->spng);
-        t->inflate = FastestRound(inflate, repeats, t->inflate);
+    std::vector<double> times[4], vsLibpng, vsSpng;
+    for (int round = 0; round < 15; ++round) {
+        double took[4];
+        for (int k = 0; k < 4; ++k) {
+            const int which = (k + round) % 4;
+            took[which] = which == 0   ? TimeRound(ours, repeats)
+                          : which == 1 ? TimeRound(libpng, repeats)
+                          : which == 2 ? TimeRound(spng, repeats)
+                                       : TimeRound(inflate, repeats);
+            times[which].push_back(took[which]);
+        }
+        vsLibpng.push_back(took[1] / took[0]);
+        vsSpng.push_back(took[2] / took[0]);
     }
+    *t = {Median(times[0]), Median(times[3]), Median(times[1]), Median(times[2]), Median(vsLibpng), Median(vsSpng)};
     return true;
 }
 
@@ -259,7 +275,7 @@ double ReportPngRatios(const char* title, const fs::path& folder) {
             std::printf("%-46s refused: %s\n", path.filename().c_str(), PngError());
             continue;
         }
-        const double vsPng = t.libpng / t.ours, vsSpng = t.spng / t.ours;
+        const double vsPng = t.vsLibpng, vsSpng = t.vsSpng;
         std::printf("%-46s %9zu %9.1f %9.1f %9.1f %6.2fx %6.2fx %7.0f%%\n", path.filename().c_str(), file.size(),
                     t.ours * 1e6, t.libpng * 1e6, t.spng * 1e6, vsPng, vsSpng, 100 * std::min(1.0, t.inflate / t.ours));
         logPng += std::log(vsPng);
