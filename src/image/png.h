@@ -19,13 +19,14 @@ enum AlphaMode : int32_t {
     AlphaMagentaKey = 7,   // near-magenta pixels become (0, 0, 0, 0), others opaque
 };
 
-// The most bytes one working buffer of LoadPng may take. By default only sizes that overflow are refused (and those
-// the allocation fails); a fuzzer lowers it so that a header alone cannot ask for more memory than it allows.
+// The most bytes LoadPng may take for a picture's pixels or for its inflated rows. By default only sizes that
+// overflow are refused (and those the allocation fails); a fuzzer lowers it so that a header alone cannot ask for
+// more memory than it allows.
 extern uint64_t PngByteLimit;
 
 // Fills image from the PNG file at path. A picture of 0 rows or 0 columns is empty, with a pixels buffer all the
-// same. On refusal returns false, leaves image zeroed (pixels null, nothing
-// allocated) and PngError() names the file and the reason.
+// same. On refusal returns false, leaves image zeroed (pixels null, nothing allocated) and PngError() names the
+// file and the reason.
 bool LoadPng(const char* path, Image* image, int alphaMode);
 
 // The same decode from a file image already in memory; name is used in error messages only.

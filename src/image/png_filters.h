@@ -3,9 +3,10 @@
 // Each function reads the filtered row `in` (without its filter byte) and writes the unfiltered row `out`, given
 // the row above as already written (`prev`, in out's layout; zeros above the first row). `in` may lie in the same
 // buffer as `out`, at or after it: the functions go from left to right and read each block of `in` before they
-// store the block of `out` made from it, so a store only reaches bytes of `in` already read when `in` stays ahead
-// by at least the width of the row in pixels (png.cpp places the rows so). Loads may reach 16 bytes past the end
-// of `in`; `prev` is read only within out's row length.
+// store the block of `out` made from it. Rows whose pixels keep their size (grey, RGBA) may start anywhere at or
+// after `out`; RGB rows, whose pixels grow by a byte, must start at least `width` bytes after it, so that no store
+// reaches a byte not yet read (png.cpp places the rows so). Loads may reach 16 bytes past the end of `in`; `prev`
+// is read only within out's row length.
 #pragma once
 
 #include <cstddef>
