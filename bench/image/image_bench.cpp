@@ -1,7 +1,8 @@
 // Inflate against zlib's uncompress and libdeflate on the same streams; LoadPng against libpng's simplified API
 // and libspng on the same files. Each peer decodes into a buffer of the known size, as ours does.
 // With --ratios[=ROUNDS] [FILTER] it prints instead Inflate's speed ratios over the corpus and the show's data set
-// (the streams whose names contain FILTER).
+// (the streams whose names contain FILTER); with --png-ratios, LoadPng's against libpng and libspng on the corpus's
+// real pictures and the data set.
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <png.h>
@@ -11,8 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -334,11 +336,133 @@ int ReportRatios(int rounds, const std::string& filter) {
     return 0;
 }
 
+// The PNG ratios: every decoder on the same file in memory, turn about, so that a busy machine slows them alike.
+// A round times each decoder once (as many decodes as fill about 3 ms), in an order that changes from round to
+// round; the ratios are taken within each round and the median round's is reported, and the times are medians.
+// Time is this thread's processor time, so that the other programs of a shared machine only count through what
+// they do to the caches.
+struct PngTimes {
+    double ours = 0, inflate = 0, libpng = 0, spng = 0, vsLibpng = 0, vsSpng = 0;
+};
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double ThreadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+template <class Decode> double TimeRound(Decode decode, int repeats) {
+    const double start = ThreadSeconds();
+    for (int i = 0; i < repeats; ++i)
+        decode();
+    return (ThreadSeconds() - start) / repeats;
+}
+
+bool TimePng(const Bytes& file, PngTimes* t) {
+    Image probe;
+    if (!LoadPngFromMemory(file.data(), file.size(), "bench", &probe, 0))
+        return false;
+    const size_t rgbaBytes = size_t(probe.width) * probe.height * 4;
+    const uint32_t inflatedBytes = uint32_t((size_t(probe.width) * (probe.isGrey ? 1 : 4) + 1) * probe.height);
+    std::free(probe.pixels);
+    Bytes out(rgbaBytes ? rgbaBytes : 1), stream = IdatStream(file), inflated(inflatedBytes + 1);
+    auto ours = [&] {
+        Image image;
+        LoadPngFromMemory(file.data(), file.size(), "bench", &image, 0);
+        benchmark::DoNotOptimize(image.pixels);
+        std::free(image.pixels);
+    };
+    // Inflate alone into a buffer of the filtered rows' size (an upper bound for RGB and palette files).
+    auto inflate = [&] {
+        OutputLimit = inflatedBytes;
+        benchmark::DoNotOptimize(Inflate(stream.data(), stream.size(), inflated.data(), 0));
+    };
+    auto libpng = [&] {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        png_image_begin_read_from_memory(&image, file.data(), file.size());
+        image.format = PNG_FORMAT_RGBA;
+        png_image_finish_read(&image, nullptr, out.data(), 0, nullptr);
+        benchmark::DoNotOptimize(out.data());
+    };
+    auto spng = [&] {
+        spng_ctx* ctx = spng_ctx_new(0);
+        spng_set_png_buffer(ctx, file.data(), file.size());
+        spng_decode_image(ctx, out.data(), out.size(), SPNG_FMT_RGBA8, 0);
+        spng_ctx_free(ctx);
+        benchmark::DoNotOptimize(out.data());
+    };
+    const double once = std::max(1e-7, TimeRound(libpng, 1));
+    const int repeats = std::max(1, int(0.003 / once));
+    std::vector<double> times[4], vsLibpng, vsSpng;
+    for (int round = 0; round < 15; ++round) {
+        double took[4];
+        for (int k = 0; k < 4; ++k) {
+            const int which = (k + round) % 4;
+            took[which] = which == 0   ? TimeRound(ours, repeats)
+                          : which == 1 ? TimeRound(libpng, repeats)
+                          : which == 2 ? TimeRound(spng, repeats)
+                                       : TimeRound(inflate, repeats);
+            times[which].push_back(took[which]);
+        }
+        vsLibpng.push_back(took[1] / took[0]);
+        vsSpng.push_back(took[2] / took[0]);
+    }
+    *t = {Median(times[0]), Median(times[3]), Median(times[1]), Median(times[2]), Median(vsLibpng), Median(vsSpng)};
+    return true;
+}
+
+// Prints ours against libpng's simplified API and libspng (both RGBA out) per file, the share of our time spent
+// in Inflate, and the geometric means; returns the geometric mean against libpng.
+double ReportPngRatios(const char* title, const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".png")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::printf("\n%s (%s)\n%-46s %9s %9s %9s %9s %7s %7s %8s\n", title, folder.c_str(), "file", "bytes", "ours us",
+                "libpng us", "spng us", "libpng", "spng", "inflate");
+    double logPng = 0, logSpng = 0, worstLarge = 1e9;
+    int n = 0;
+    for (const fs::path& path : files) {
+        const Bytes file = ReadFile(path);
+        PngTimes t;
+        if (!TimePng(file, &t)) {
+            std::printf("%-46s refused: %s\n", path.filename().c_str(), PngError());
+            continue;
+        }
+        const double vsPng = t.vsLibpng, vsSpng = t.vsSpng;
+        std::printf("%-46s %9zu %9.1f %9.1f %9.1f %6.2fx %6.2fx %7.0f%%\n", path.filename().c_str(), file.size(),
+                    t.ours * 1e6, t.libpng * 1e6, t.spng * 1e6, vsPng, vsSpng, 100 * std::min(1.0, t.inflate / t.ours));
+        logPng += std::log(vsPng);
+        logSpng += std::log(vsSpng);
+        if (file.size() > 100000)
+            worstLarge = std::min(worstLarge, vsPng);
+        ++n;
+    }
+    const double geoPng = std::exp(logPng / std::max(n, 1)), geoSpng = std::exp(logSpng / std::max(n, 1));
+    std::printf("geometric mean over %d files: %.2fx libpng, %.2fx libspng; worst file over 100 KB: %.2fx libpng\n", n,
+                geoPng, geoSpng, worstLarge);
+    return geoPng;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]).rfind("--ratios", 0) == 0)
         return ReportRatios(argv[1][8] == '=' ? std::atoi(argv[1] + 9) : 10, argc > 2 ? argv[2] : "");
+
+    // --png-ratios: only the ratio tables of the corpus's real pictures and of the show's data set.
+    if (argc > 1 && !std::strcmp(argv[1], "--png-ratios")) {
+        ReportPngRatios("PNG corpus, real pictures", fs::path(QUIMBLES_CORPUS_DIR) / "png/real");
+        ReportPngRatios("The show's data set", QUIMBLES_DATA_DIR);
+        return 0;
+    }
     Prepare();
     for (const Stream& s : Streams) {
         benchmark::RegisterBenchmark(("Inflate/ours/" + s.name).c_str(), BM_InflateOurs, &s);

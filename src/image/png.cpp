@@ -1,10 +1,13 @@
 // PNG reader for 8-bit, non-interlaced grey, RGB, palette and RGBA pictures.
 //
 // The whole file is read into memory and every chunk is checked against the file's end before it is touched.
-// A single IDAT chunk is inflated straight from the file image; several are joined first. Rows are unfiltered in
-// place in the inflated buffer and then converted into the picture's pixels.
+// A single IDAT chunk is inflated straight from the file image; several are joined first. The image data is
+// inflated into the end of the picture's own buffer, and each row is unfiltered and converted to the picture's
+// layout in one go (png_filters.cpp), so the rows are touched twice: by Inflate and by the filters.
 #include "image/png.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +15,12 @@
 #include "app/bytes.h"
 #include "app/files.h"
 #include "image/inflate.h"
+#include "image/png_filters.h"
 
 namespace {
 
-// Working buffers stay well inside 32-bit arithmetic and inside what a fuzzer's memory limit allows.
-constexpr uint64_t MaxBufferBytes = uint64_t(1) << 28;
-constexpr uint32_t MaxRows = 5551;
-constexpr size_t MaxFileBytes = size_t(1) << 30;
+// A file as large as memory can hold.
+constexpr size_t MaxFileBytes = PTRDIFF_MAX;
 
 char ErrorLine[512];
 uint32_t CrcTable[8][256];
@@ -74,54 +76,6 @@ bool AppendBytes(uint8_t** stream, size_t* length, size_t* capacity, const uint8
     return true;
 }
 
-// The Paeth predictor with p = a + b - c: p - a, p - b, p - c written out, and selects instead of branches
-// (the outcome varies from byte to byte, so branches would mispredict).
-inline int Paeth(int a, int b, int c) {
-    int pa = std::abs(b - c);
-    int pb = std::abs(a - c);
-    int pc = std::abs(a + b - 2 * c);
-    int bc = pb <= pc ? b : c;
-    return pa <= pb && pa <= pc ? a : bc;
-}
-
-// Undoes one row's filter in place; prev is the unfiltered row above (zeros for row 0). Bpp is a template
-// argument so the loops know the pixel stride.
-template <size_t Bpp> void UnfilterRowOf(uint8_t* row, const uint8_t* prev, size_t length, uint8_t filter) {
-    switch (filter) {
-    case 0:
-        break;
-    case 1:
-        for (size_t i = Bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + row[i - Bpp]);
-        break;
-    case 2:
-        for (size_t i = 0; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
-        break;
-    case 3:
-        for (size_t i = 0; i < Bpp; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + (prev[i] >> 1));
-        for (size_t i = Bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + ((row[i - Bpp] + prev[i]) >> 1));
-        break;
-    default: // 4, and every larger value; on the first pixel a = c = 0, which makes the predictor b
-        for (size_t i = 0; i < Bpp; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + prev[i]);
-        for (size_t i = Bpp; i < length; ++i)
-            row[i] = static_cast<uint8_t>(row[i] + Paeth(row[i - Bpp], prev[i], prev[i - Bpp]));
-        break;
-    }
-}
-
-void UnfilterRow(uint8_t* row, const uint8_t* prev, size_t length, size_t bpp, uint8_t filter) {
-    if (bpp == 1)
-        UnfilterRowOf<1>(row, prev, length, filter);
-    else if (bpp == 3)
-        UnfilterRowOf<3>(row, prev, length, filter);
-    else
-        UnfilterRowOf<4>(row, prev, length, filter);
-}
-
 // Alpha of an RGB pixel under the luminance key. The weights are single-precision constants; the products and
 // sums are double; the ramp uses L rounded to single precision.
 uint8_t LuminanceAlpha(uint8_t r, uint8_t g, uint8_t b) {
@@ -136,33 +90,26 @@ uint8_t LuminanceAlpha(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(static_cast<int>((rounded - 0.2) * 510));
 }
 
-void ConvertRgbRow(const uint8_t* in, uint8_t* out, uint32_t width, uint32_t mode) {
-    uint8_t fixedAlpha = 255;
-    switch (mode) {
-    case AlphaHalf:
-        fixedAlpha = 128;
-        break;
-    case AlphaFaint:
-        fixedAlpha = 70;
-        break;
-    case AlphaStrong:
-        fixedAlpha = 150;
-        break;
-    }
-    for (uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
-        uint8_t r = in[0], g = in[1], b = in[2];
-        uint8_t alpha = fixedAlpha;
+// The alpha of every RGB pixel under a mode that does not look at the colour; the keyed modes start from 255.
+uint8_t FixedAlpha(uint32_t mode) {
+    return mode == AlphaHalf ? 128 : mode == AlphaFaint ? 70 : mode == AlphaStrong ? 150 : 255;
+}
+
+bool KeysByColour(uint32_t mode) {
+    return mode == AlphaDarkKey || mode == AlphaLuminanceKey || mode == AlphaMagentaKey;
+}
+
+// The keyed alpha modes over one row of RGBA pixels unfiltered from RGB; the magenta key also clears the colour.
+void KeyRgbRow(uint8_t* row, uint32_t width, uint32_t mode) {
+    for (uint32_t x = 0; x < width; ++x, row += 4) {
+        const uint8_t r = row[0], g = row[1], b = row[2];
         if (mode == AlphaDarkKey) {
-            alpha = r + g + b < 10 ? 0 : 255;
+            row[3] = r + g + b < 10 ? 0 : 255;
         } else if (mode == AlphaLuminanceKey) {
-            alpha = LuminanceAlpha(r, g, b);
+            row[3] = LuminanceAlpha(r, g, b);
         } else if (mode == AlphaMagentaKey && std::abs(r - 255) < 3 && g < 3 && std::abs(b - 255) < 3) {
-            r = g = b = alpha = 0;
+            std::memset(row, 0, 4);
         }
-        out[0] = r;
-        out[1] = g;
-        out[2] = b;
-        out[3] = alpha;
     }
 }
 
@@ -172,6 +119,8 @@ bool IsType(const uint8_t* type, const char* name) {
 
 } // namespace
 
+uint64_t PngByteLimit = UINT64_MAX;
+
 const char* PngError() {
     return ErrorLine;
 }
@@ -180,10 +129,6 @@ uint32_t ChunkCrc(const uint8_t* type, const uint8_t* data, size_t dataLength) {
     if (!CrcReady)
         MakeCrcTables();
     return ~UpdateCrc(UpdateCrc(0xFFFFFFFFu, type, 4), data, dataLength);
-}
-
-uint8_t PaethPredictor(int a, int b, int c) {
-    return static_cast<uint8_t>(Paeth(a, b, c));
 }
 
 namespace {
@@ -227,18 +172,24 @@ bool ReadHeader(const uint8_t* file, size_t fileLength, const char* name, PngHea
         std::snprintf(why, sizeof why, "colour type %u is not supported", h->colourType);
         return Refuse(image, name, why);
     }
-    if (h->width == 0 || h->height == 0 || h->width > 0x7FFFFFFFu || h->height > MaxRows) {
-        std::snprintf(why, sizeof why, "size %ux%u is not supported (1 to %u rows)", h->width, h->height, MaxRows);
+    // Any size the format can state is tried, 0 rows or 0 columns included; what the arithmetic below, the
+    // Image's 32-bit fields or Inflate's 32-bit output count cannot hold is refused, as is what the caller's
+    // byte limit forbids. Whether the rest fits in memory is the allocation's answer.
+    if (h->width > 0x7FFFFFFFu || h->height > 0x7FFFFFFFu) {
+        std::snprintf(why, sizeof why, "size %ux%u is not supported (at most 2147483647 a side)", h->width, h->height);
         return Refuse(image, name, why);
     }
     h->bpp = h->colourType == 0 || h->colourType == 3 ? 1 : h->colourType == 6 ? 4 : 3;
     h->stride = uint64_t(h->bpp) * h->width;
-    h->inflatedBytes = (h->stride + 1) * h->height;
-    h->pixelBytes = (h->colourType == 0 ? 1 : 4) * uint64_t(h->width) * h->height;
-    if (h->inflatedBytes > MaxBufferBytes || h->pixelBytes > MaxBufferBytes) {
-        std::snprintf(why, sizeof why, "size %ux%u is too large", h->width, h->height);
+    h->inflatedBytes = (h->stride + 1) * h->height; // below 2^33 x 2^31
+    const uint64_t pixelWidth = (h->colourType == 0 ? 1 : 4) * uint64_t(h->width);
+    const uint64_t limit = std::min<uint64_t>(PngByteLimit, PTRDIFF_MAX);
+    if (h->height > 0 &&
+        (h->stride + 1 > std::min<uint64_t>(limit, UINT32_MAX) / h->height || pixelWidth > limit / h->height)) {
+        std::snprintf(why, sizeof why, "size %ux%u is too large to decode", h->width, h->height);
         return Refuse(image, name, why);
     }
+    h->pixelBytes = pixelWidth * h->height;
     return true;
 }
 
@@ -287,46 +238,56 @@ bool GatherChunks(const uint8_t* file, size_t fileLength, const char* name, PngD
     return true;
 }
 
-// Inflates the image data into `inflated` (zeroed, so that rows no stream reached read as zero samples) and
-// undoes the row filters in place.
-bool DecodeRows(const PngHeader& h, const PngData& d, uint8_t* inflated, const uint8_t* zeroRow, const char* name,
-                Image* image) {
-    if (d.streamLength > 0) {
-        OutputLimit = static_cast<uint32_t>(h.inflatedBytes);
-        if (Inflate(d.stream, d.streamLength, inflated, 0) < 0) {
-            char why[160];
-            std::snprintf(why, sizeof why, "malformed image data: %s", InflateError());
-            return Refuse(image, name, why);
-        }
-    }
-    const uint8_t* prev = zeroRow;
-    for (uint32_t y = 0; y < h.height; ++y) {
-        uint8_t* row = inflated + y * (h.stride + 1);
-        UnfilterRow(row + 1, prev, h.stride, h.bpp, row[0]);
-        prev = row + 1;
-    }
-    return true;
-}
+// The picture is decoded in one buffer, the pixels from its start. The inflated rows (each a filter byte and its
+// samples) are placed so that they end where the larger of the two ends: RGB and palette rows, which grow into
+// RGBA, then lie far enough towards the end that the pixels written never reach a byte not yet read (at least
+// `width` bytes ahead), and grey and RGBA rows, one byte longer each, start at the buffer's start and move towards
+// it by one byte per row as they are unfiltered.
+// Spare bytes after the end let the vector code load whole blocks.
+constexpr size_t SpareBytes = 16;
 
-// The unfiltered rows to the Image's pixels: grey and RGBA as they are, palette and RGB to RGBA.
-void ConvertRows(const PngHeader& h, const PngData& d, const uint8_t* inflated, uint8_t* pixels, int alphaMode) {
+// Unfilters every row straight into the picture's layout, the conversion to RGBA included. `zeros` stands for the
+// row above the first.
+void DecodeRows(const PngHeader& h, const PngData& d, uint8_t* pixels, uint8_t* rows, const uint8_t* zeros,
+                int alphaMode) {
     const uint32_t mode = static_cast<uint32_t>(alphaMode) & 0xFF;
-    const uint32_t width = h.width;
+    const uint64_t outStride = h.colourType == 0 ? h.width : 4 * uint64_t(h.width);
+    uint32_t colours[256]; // palette entries as RGBA words in memory order
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t entry[4] = {d.palette[3 * i], d.palette[3 * i + 1], d.palette[3 * i + 2], 255};
+        std::memcpy(colours + i, entry, 4);
+    }
+    const uint8_t* prevIndices = zeros;
     for (uint32_t y = 0; y < h.height; ++y) {
-        const uint8_t* in = inflated + y * (h.stride + 1) + 1;
-        uint8_t* out = pixels + (h.colourType == 0 ? uint64_t(width) : 4 * uint64_t(width)) * y;
-        if (h.colourType == 0 || h.colourType == 6) {
-            std::memcpy(out, in, h.stride);
-        } else if (h.colourType == 3) {
-            for (uint32_t x = 0; x < width; ++x, out += 4) {
-                const uint8_t* entry = d.palette + in[x] * 3;
-                out[0] = entry[0];
-                out[1] = entry[1];
-                out[2] = entry[2];
-                out[3] = 255;
-            }
-        } else {
-            ConvertRgbRow(in, out, width, mode);
+        uint8_t* row = rows + y * (h.stride + 1);
+        const uint8_t filter = row[0];
+        uint8_t* out = pixels + y * outStride;
+        const uint8_t* prev = y == 0 ? zeros : out - outStride;
+        switch (h.colourType) {
+        case 0:
+            UnfilterByteRow(row + 1, out, prev, h.width, filter);
+            break;
+        case 6:
+            UnfilterRgbaRow(row + 1, out, prev, h.width, filter);
+            break;
+        case 3: {
+            // Indices are unfiltered where they lie (the row above stays intact until this row is done), then
+            // looked up.
+            uint8_t* indices = row + 1;
+            UnfilterByteRow(indices, indices, prevIndices, h.width, filter);
+            for (uint32_t x = 0; x < h.width; ++x)
+                std::memcpy(out + 4 * x, colours + indices[x], 4);
+            prevIndices = indices;
+            break;
+        }
+        default:
+            UnfilterRgbRow(row + 1, out, prev, h.width, filter, FixedAlpha(mode));
+            // The keys change pixels the next row still predicts from, so each row is keyed one row later.
+            if (KeysByColour(mode) && y > 0)
+                KeyRgbRow(out - outStride, h.width, mode);
+            if (KeysByColour(mode) && y + 1 == h.height)
+                KeyRgbRow(out, h.width, mode);
+            break;
         }
     }
 }
@@ -343,23 +304,39 @@ bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name,
         std::free(d.joined);
         return false;
     }
-    uint8_t* inflated = static_cast<uint8_t*>(std::calloc(h.inflatedBytes, 1));
-    uint8_t* zeroRow = static_cast<uint8_t*>(std::calloc(h.stride, 1));
-    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(h.pixelBytes));
-    bool ok = inflated && zeroRow && pixels;
-    if (!ok)
-        Refuse(image, name, "out of memory");
-    else
-        ok = DecodeRows(h, d, inflated, zeroRow, name, image);
-    std::free(d.joined);
-    if (ok)
-        ConvertRows(h, d, inflated, pixels, alphaMode);
-    std::free(inflated);
-    std::free(zeroRow);
-    if (!ok) {
+    // The buffer of the pixels, with the inflated rows at its end; one byte at least, so that an empty picture
+    // has pixels too. The row above the first is zeros, as long as a row of pixels (which is never shorter than a
+    // row of samples); ReadHeader has checked that it fits in memory's arithmetic when there are rows at all.
+    const uint64_t bufferBytes = std::max(h.pixelBytes, h.inflatedBytes);
+    const uint64_t zeroBytes = h.height > 0 ? h.pixelBytes / h.height : 0;
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(bufferBytes + SpareBytes));
+    uint8_t* zeros = static_cast<uint8_t*>(std::calloc(zeroBytes + SpareBytes, 1));
+    if (!pixels || !zeros) {
         std::free(pixels);
-        return false;
+        std::free(zeros);
+        std::free(d.joined);
+        char why[128];
+        std::snprintf(why, sizeof why, "size %ux%u: out of memory", h.width, h.height);
+        return Refuse(image, name, why);
     }
+    uint8_t* rows = pixels + (bufferBytes - h.inflatedBytes);
+    int64_t produced = 0;
+    if (d.streamLength > 0) {
+        OutputLimit = static_cast<uint32_t>(h.inflatedBytes);
+        produced = Inflate(d.stream, d.streamLength, rows, 0);
+    }
+    std::free(d.joined);
+    if (produced < 0) {
+        std::free(pixels);
+        std::free(zeros);
+        char why[160];
+        std::snprintf(why, sizeof why, "malformed image data: %s", InflateError());
+        return Refuse(image, name, why);
+    }
+    // Rows the stream did not reach read as zero samples; the spare bytes are zeroed so nothing reads undefined.
+    std::memset(rows + produced, 0, size_t(h.inflatedBytes - uint64_t(produced)) + SpareBytes);
+    DecodeRows(h, d, pixels, rows, zeros, alphaMode);
+    std::free(zeros);
     image->pixels = pixels;
     image->width = static_cast<int32_t>(h.width);
     image->height = static_cast<int32_t>(h.height);

@@ -19,12 +19,22 @@ enum AlphaMode : int32_t {
     AlphaMagentaKey = 7,   // near-magenta pixels become (0, 0, 0, 0), others opaque
 };
 
-// Fills image from the PNG file at path. On refusal returns false, leaves image zeroed (pixels null, nothing
-// allocated) and PngError() names the file and the reason.
+// The most bytes LoadPng may take for a picture's pixels or for its inflated rows. By default only sizes that
+// overflow are refused (and those the allocation fails); a fuzzer lowers it so that a header alone cannot ask for
+// more memory than it allows.
+extern uint64_t PngByteLimit;
+
+// Fills image from the PNG file at path. A picture of 0 rows or 0 columns is empty, with a pixels buffer all the
+// same. On refusal returns false, leaves image zeroed (pixels null, nothing allocated) and PngError() names the
+// file and the reason.
 bool LoadPng(const char* path, Image* image, int alphaMode);
 
 // The same decode from a file image already in memory; name is used in error messages only.
 bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name, Image* image, int alphaMode);
+
+// Which code undoes the row filters: 0 the plain code (the reference), 1 (the default) SSE4.1 where the processor
+// has it. Tests set it to compare the two.
+extern int PngFilterPath;
 
 // One-line reason for the last refused load.
 const char* PngError();

@@ -21,6 +21,9 @@ bool LoadMovie(const char* path, int32_t size);
 bool LoadMovieFromMemory(const uint8_t* bytes, size_t size);
 void FreeMovie();
 
+// The widest and tallest frame that is decoded (8192); a fuzzer may lower it for itself.
+extern uint32_t MovieFrameMaxSide;
+
 // Decodes the record at `record` (its length field first), of which `available` bytes lie in the buffer.
 // Returns 4 + L; image->pixels is null when the frame cannot be decoded (reason in ShowError).
 uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image);

@@ -17,15 +17,19 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Runs the program with the arguments and captures stdout and the exit status.
-std::pair<int, std::string> Inspect(const std::string& args) {
-    std::FILE* p = popen(("'" INSPECT_PROGRAM "' " + args + " 2>/dev/null").c_str(), "r");
+// Runs a program with the arguments and captures stdout and the exit status.
+std::pair<int, std::string> RunTool(const std::string& program, const std::string& args) {
+    std::FILE* p = popen(("'" + program + "' " + args + " 2>/dev/null").c_str(), "r");
     std::string out;
     char buffer[256];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
         out.append(buffer, n);
     int status = pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::pair<int, std::string> Inspect(const std::string& args) {
+    return RunTool(INSPECT_PROGRAM, args);
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -50,6 +54,7 @@ TEST(Inspect, WritesWhatTheDecodersGiveAndReportsFailures) {
         }
     }
     EXPECT_EQ(Inspect("png '" + TestTempPath("no-such.png") + "' '" + out + "'").first, 1);
+    const std::string png0 = std::string(QUIMBLES_CORPUS_DIR) + "/png/pngsuite/basic/basn0g08.png";
 
     Bytes data;
     for (int i = 0; i < 20000; ++i)
@@ -65,6 +70,17 @@ TEST(Inspect, WritesWhatTheDecodersGiveAndReportsFailures) {
     }
     EXPECT_EQ(Inspect("inflate '" + WriteTempFile("bad.zlib", {'x', 'x', 0xFF, 0xFF}) + "' 100 '" + out + "'").first,
               1);
+
+    // An output that cannot be written has its own status, and nothing reaches stdout.
+    const std::string nowhere = " '" + TestTempPath("no-such-folder") + "/out'";
+    for (const std::string& args : {"png '" + png0 + "'" + nowhere, "inflate '" + zlib + "' 100" + nowhere})
+        EXPECT_EQ(Inspect(args), std::make_pair(3, std::string())) << args;
+    // The other tools' --help: status 0, each option of quimbles-capture explained on a line of its own.
+    const auto capture = RunTool(TOOL_DIR "/quimbles-capture", "--help");
+    EXPECT_EQ(capture.first, 0);
+    for (const char* option : {"--data DIR  ", "--fps N  ", "--video OUT  ", "--wav OUT.wav  ", "--frame-log FILE  "})
+        EXPECT_NE(capture.second.find(option), std::string::npos) << option;
+    EXPECT_EQ(RunTool(TOOL_DIR "/make-data", "--help").first, 0);
 
     EXPECT_EQ(Inspect("").first, 2);
     auto help = Inspect("--help");

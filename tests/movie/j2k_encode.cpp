@@ -2,6 +2,7 @@
 
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -29,7 +30,7 @@ std::string ScratchName() {
 } // namespace
 
 std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, int height, int components, int dx,
-                               int dy, float ratio) {
+                               int dy, float ratio, int tile) {
     std::vector<opj_image_cmptparm_t> parts(components);
     for (int c = 0; c < components; c++) {
         std::memset(&parts[c], 0, sizeof parts[c]);
@@ -55,8 +56,11 @@ std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, i
     parameters.irreversible = ratio > 0 ? 1 : 0;
     parameters.cp_disto_alloc = 1;
     parameters.tcp_mct = (components >= 3 && dx == 1 && dy == 1) ? 1 : 0;
+    parameters.tile_size_on = tile > 0;
+    parameters.cp_tdx = parameters.cp_tdy = tile;
+    const int side = tile > 0 ? std::min({width, height, tile}) : std::min(width, height);
     int levels = 5;
-    while (levels > 0 && ((width >> levels) < 1 || (height >> levels) < 1))
+    while (levels > 0 && (side >> levels) < 1)
         levels--;
     parameters.numresolution = levels + 1;
     opj_codec_t* codec = Codec(opj_create_compress(OPJ_CODEC_J2K));

@@ -92,19 +92,20 @@ protected:
 
 TEST_F(Movie, EncodedFramesOfSeveralShapesMatchTheStraightforwardStretch) {
     const struct {
-        int w, h, components;
-    } cases[] = {{320, 240, 3}, {35, 35, 3}, {2, 300, 4}, {17, 2, 4}, {100, 80, 1}, {640, 480, 3}};
+        int w, h, components, tile = 0;
+    } cases[] = {{320, 240, 3}, {35, 35, 3},   {2, 300, 4},      {17, 2, 4},
+                 {100, 80, 1},  {640, 480, 3}, {640, 480, 3, 8}, {8192, 513, 1, 1024}}; // 4800 tiles; 4.2 Mpixels
     std::vector<std::vector<uint8_t>> frames, rgbas;
     unsigned seed = 1;
     for (const auto& c : cases) {
         const auto samples = RandomSamples(c.w, c.h, c.components, seed++);
-        frames.push_back(EncodeJ2k(samples, c.w, c.h, c.components));
+        frames.push_back(EncodeJ2k(samples, c.w, c.h, c.components, 1, 1, 0, c.tile));
         ASSERT_FALSE(frames.back().empty());
         rgbas.push_back(ToRgba(samples, c.components));
     }
     Load(MakeMovie(frames, int32_t(frames.size()), 1));
     // Drawn in any order, any number of times.
-    for (int i : {4, 0, 2, 5, 1, 3, 0}) {
+    for (int i : {4, 0, 2, 5, 1, 3, 0, 6, 7}) {
         ASSERT_TRUE(DrawMovieFrame(i)) << ShowError();
         EXPECT_EQ(Frame(), ReferenceStretch(rgbas[i], cases[i].w, cases[i].h)) << "frame " << i;
     }
@@ -150,6 +151,7 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
         EncodeJ2k(RandomSamples(1, 40, 3, 5), 1, 40, 3),         // one pixel wide
         EncodeJ2k(RandomSamples(40, 1, 3, 5), 40, 1, 3),         // one pixel high
         patched(8, {0x30}),                // Xsiz's top byte: a frame hundreds of millions of pixels wide
+        patched(8, {0, 0, 0x20, 0x01}),    // 8193 pixels wide: over the memory budget
         patched(24, {0, 0, 0, 0}),         // tiles of no width
         patched(42, {0x1F}),               // a 32-bit component
         patched(5, {uint8_t(good[5] + 3)}) // marker length no longer 38 + 3 x components
@@ -183,7 +185,7 @@ TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
             SCOPED_TRACE(entry.path().filename().string());
             const bool usable = oracle.ok && oracle.sameSizes && oracle.width >= 2 && oracle.height >= 2 &&
                                 (oracle.components == 1 || oracle.components == 3 || oracle.components == 4) &&
-                                size_t(oracle.width) * oracle.height <= (4u << 20);
+                                oracle.width <= 8192 && oracle.height <= 8192;
             if (!usable) {
                 EXPECT_TRUE(DrawsBlack(0));
                 black++;

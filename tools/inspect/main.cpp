@@ -33,7 +33,7 @@ void PrintUsage(std::FILE* to) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
-        return 2;
+        return ExitUsage;
     }
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         PrintUsage(stdout);
@@ -44,5 +44,5 @@ int main(int argc, char** argv) {
             return s.run(argc - 2, argv + 2);
     std::fprintf(stderr, "quimbles-inspect: unknown subcommand '%s'\n", argv[1]);
     PrintUsage(stderr);
-    return 2;
+    return ExitUsage;
 }

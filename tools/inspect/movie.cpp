@@ -12,42 +12,41 @@
 int InspectMovie(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: quimbles-inspect movie FILE FRAME OUT\n");
-        return 2;
+        return ExitUsage;
     }
     const char* path = argv[0];
     char* end = nullptr;
     const long frame = std::strtol(argv[1], &end, 10);
     if (*end || end == argv[1]) {
         std::fprintf(stderr, "quimbles-inspect: FRAME must be a number, not '%s'\n", argv[1]);
-        return 2;
+        return ExitUsage;
     }
     const int32_t size = FileSize(path);
     if (size < 0) {
         std::fprintf(stderr, "quimbles-inspect: cannot read %s\n", path);
-        return 1;
+        return ExitInputRefused;
     }
     if (!LoadMovie(path, size)) {
         std::fprintf(stderr, "quimbles-inspect: %s\n", ShowError());
-        return 1;
+        return ExitInputRefused;
     }
-    std::printf("%d\n", int(MovieFrameCount));
     if (frame < 0 || frame >= MovieFrameCount) {
         std::fprintf(stderr, "quimbles-inspect: %s has no frame %ld (frames 0 to %d)\n", path, frame,
                      int(MovieFrameCount) - 1);
         FreeMovie();
-        return 1;
+        return ExitInputRefused;
     }
     if (!AllocFrameBuffer()) {
         std::fprintf(stderr, "quimbles-inspect: %s\n", ShowError());
         FreeMovie();
-        return 1;
+        return ExitInputRefused;
     }
     ClearFrame();
     const bool drawn = DrawMovieFrame(int32_t(frame));
     int status = 0;
     if (!drawn) {
         std::fprintf(stderr, "quimbles-inspect: %s frame %ld: %s\n", path, frame, ShowError());
-        status = 1;
+        status = ExitInputRefused;
     } else {
         FILE* out = std::fopen(argv[2], "wb");
         uint8_t bytes[640 * 4];
@@ -61,7 +60,9 @@ int InspectMovie(int argc, char** argv) {
         }
         if (!out || std::fclose(out) != 0) {
             std::fprintf(stderr, "quimbles-inspect: cannot write %s: %s\n", argv[2], std::strerror(errno));
-            status = 1;
+            status = ExitCannotWrite;
+        } else {
+            std::printf("%d\n", int(MovieFrameCount));
         }
     }
     FreeFrameBuffer();

@@ -2,11 +2,28 @@
 #include "data_set.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+namespace {
+
+void Usage(std::FILE* out) {
+    std::fputs("usage: make-data DIR [FILE...]\n"
+               "\n"
+               "Writes the show's data files into the folder DIR, which must exist: all ten, or only the FILEs named\n"
+               "(for example quimbles.png). The same bytes come out on every run and machine.\n",
+               out);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make-data DIR [FILE...]\n");
+    if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        Usage(stdout);
+        return 0;
+    }
+    if (argc < 2 || argv[1][0] == '-') {
+        Usage(stderr);
         return 2;
     }
     std::string dir = argv[1];
