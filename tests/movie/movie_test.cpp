@@ -116,6 +116,9 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
     const auto goodRgba = ToRgba(RandomSamples(40, 30, 3, 11), 3);
     const auto other = EncodeJ2k(RandomSamples(20, 10, 3, 12), 20, 10, 3);
 
+    // A count smaller than the records: the records past it are not counted.
+    Load(MakeMovie({other, good}, 1));
+    EXPECT_EQ(MovieRecordCount, 1);
     // A count larger than the records: frames past the end draw the last record.
     Load(MakeMovie({other, good}, 9));
     EXPECT_EQ(MovieFrameCount, 9);
