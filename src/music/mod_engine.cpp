@@ -175,7 +175,13 @@ void FirstPass(Module* module) {
                 SetEffectTempo(cell->param);
         }
         if (cell->effect == PositionJump) {
-            JumpToOrder(module, cell->param);
+            // A MOD order table ends with the song: a jump past its last position ends the song, which starts over.
+            int target = cell->param;
+            if (target >= module->songLength) {
+                target = 0;
+                player.songEnded = 1;
+            }
+            JumpToOrder(target);
             FillRowCells(module);
         }
         if (cell->effect == Arpeggio) {
