@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "app/cpu.h"
 
 namespace {
 
@@ -160,6 +158,23 @@ bool Silent(const int16_t* in, int32_t count) {
     return true;
 }
 
+#if QUIMBLES_X86_DISPATCH
+// The SSE2 sums below, sixteen at a time. Returns how many samples it summed.
+[[gnu::target("avx2")]] int32_t MixDownAvx2(const int16_t* const* sounding, int32_t soundingCount, int32_t count) {
+    const __m256i floor = _mm256_set1_epi16(-32767);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int32_t ch = 0; ch < soundingCount; ++ch) {
+            const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sounding[ch] + i));
+            sum = _mm256_max_epi16(_mm256_adds_epi16(sum, in), floor);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(chunkBuffer + i), sum);
+    }
+    return i;
+}
+#endif
+
 void MixDown(int32_t frames) {
     const int32_t count = 2 * frames;
     const int16_t* table = clampTable + 65536;
@@ -172,6 +187,11 @@ void MixDown(int32_t frames) {
             sounding[soundingCount++] = player.mixBuffers[0][ch];
     }
     int32_t i = 0;
+#if QUIMBLES_X86_DISPATCH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        i = MixDownAvx2(sounding, soundingCount, count);
+#endif
 #if defined(__SSE2__)
     // Eight sums at a time, channel by channel as the table does it: a 16-bit saturating add clips to
     // -32768..32767, and a floor of -32767 makes that the table's -32767..32767. Every index the table would be
