@@ -180,7 +180,8 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
                 continue;
             }
             if constexpr (Audible)
-                RenderStraightRun(sample.data, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp, g, out);
+                RenderStraightRun(sample.data, sample.length, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp,
+                                  g, out);
             else
                 std::memset(out, 0, 4 * static_cast<size_t>(run.frames));
             pos = static_cast<float>(pos + run.frames * run.advance);
