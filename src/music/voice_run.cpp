@@ -135,8 +135,10 @@ template <bool Backward>
 // position k is the integer P = p0 + k x step in those units: its index is P >> sh and its fraction f = P & (2^sh - 1)
 // over 2^sh. Then s0 + frac x (s1 - s0), which the double arithmetic gets exactly, is exactly
 // (s0 x (2^sh - f) + s1 x f) / 2^sh, one multiply-add of 16-bit pairs while sh is at most 14 (positions from 512 up),
-// and multiplying that integer by amp / 2^sh rounds to the same double as the frame-by-frame product. At steps below
-// 2, four frames read at most eight samples, one 16-byte load that a byte shuffle spreads into the four pairs.
+// and multiplying that integer by amp / 2^sh rounds to the same double as the frame-by-frame product. Below 512 the
+// fraction is split at bit m = sh - 14 into f = fh x 2^m + fl, and the value is s0 x (2^14 - fh) + s1 x fh plus
+// (s1 - s0) x fl / 2^m, still exact in a double. At steps below 2, four frames read at most eight samples, one
+// 16-byte load that a byte shuffle spreads into the four pairs.
 struct FixedRun {
     uint32_t p0;
     uint32_t step;
@@ -148,7 +150,7 @@ bool FixedRunOf(float pos, double advance, FixedRun& run) {
     uint32_t bits;
     std::memcpy(&bits, &pos, sizeof bits);
     const int32_t exponent = static_cast<int32_t>(bits >> 23) - 127; // 128 and up for a negative position
-    if (exponent < 9 || exponent > 23 || !(advance < 2.0))
+    if (exponent < 0 || exponent > 23 || !(advance < 2.0))
         return false;
     run.shift = 23 - exponent;
     run.p0 = (bits & 0x7FFFFF) | 0x800000;
@@ -157,14 +159,18 @@ bool FixedRunOf(float pos, double advance, FixedRun& run) {
 }
 
 #if QUIMBLES_X86_DISPATCH
-template <bool Backward, bool Centred>
+template <bool Backward, bool Centred, bool Split>
 [[gnu::target("avx2")]] void RunFixedAvx2(const int16_t* data, int32_t length, int32_t mirror, const FixedRun& run,
                                           int32_t frames, double amp, double pan, int16_t* out) {
     const int32_t sh = run.shift;
-    const __m256d vamp = _mm256_set1_pd(amp * PowerOfTwo(-sh));
+    const int32_t m = Split ? sh - 14 : 0;
+    const __m256d vamp = _mm256_set1_pd(amp * PowerOfTwo(-(sh - m)));
+    const __m256d lowScale = _mm256_set1_pd(PowerOfTwo(-m));
+    const __m128i lowBits = _mm_set1_epi32((1 << m) - 1);
+    const __m128i highShift = _mm_cvtsi32_si128(m);
     const __m256d vpan = _mm256_set1_pd(pan);
     const __m128i fractionBits = _mm_set1_epi32((1 << sh) - 1);
-    const __m128i whole = _mm_set1_epi32(1 << sh);
+    const __m128i whole = _mm_set1_epi32(1 << (sh - m));
     const __m128i shift = _mm_cvtsi32_si128(sh);
     const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12);
     const __m128i pairBytes = _mm_set1_epi32(0x03020100);
@@ -197,12 +203,23 @@ template <bool Backward, bool Centred>
             std::memcpy(&w3, data + _mm_extract_epi32(at, 3), 4);
             pairs = _mm_setr_epi32(w0, w1, w2, w3);
         }
-        const __m128i f = _mm_and_si128(positions, fractionBits);
+        const __m128i fraction = _mm_and_si128(positions, fractionBits);
+        const __m128i f = Split ? _mm_srl_epi32(fraction, highShift) : fraction;
         const __m128i g = _mm_sub_epi32(whole, f);
         const __m128i weights =
             Backward ? _mm_or_si128(f, _mm_slli_epi32(g, 16)) : _mm_or_si128(g, _mm_slli_epi32(f, 16));
-        const __m128i scaled = _mm_madd_epi16(pairs, weights); // (s0 + frac x (s1 - s0)) x 2^sh
-        const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(scaled), vamp));
+        // (s0 + frac x (s1 - s0)) x 2^(sh - m), exactly
+        __m256d value = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, weights));
+        if constexpr (Split) {
+            const __m128i fl = _mm_and_si128(fraction, lowBits);
+            const __m128i minusFl = _mm_sub_epi32(_mm_setzero_si128(), fl);
+            const __m128i lowWeights =
+                Backward ? _mm_or_si128(fl, _mm_slli_epi32(minusFl, 16))
+                         : _mm_or_si128(_mm_and_si128(minusFl, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(fl, 16));
+            const __m256d low = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, lowWeights)); // (s1 - s0) x fl
+            value = _mm256_add_pd(value, _mm256_mul_pd(low, lowScale));
+        }
+        const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(value, vamp));
         // trunc(v x 0.5) is v / 2 rounded toward zero.
         const __m128i left = Centred ? _mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1)
                                      : _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
@@ -215,10 +232,15 @@ template <bool Backward, bool Centred>
 template <bool Backward>
 [[gnu::target("avx2")]] void RunFixedAvx2(const int16_t* data, int32_t length, int32_t mirror, const FixedRun& run,
                                           int32_t frames, double amp, double pan, int16_t* out) {
-    if (pan == 0.5)
-        RunFixedAvx2<Backward, true>(data, length, mirror, run, frames, amp, pan, out);
+    const bool split = run.shift > 14;
+    if (pan == 0.5 && split)
+        RunFixedAvx2<Backward, true, true>(data, length, mirror, run, frames, amp, pan, out);
+    else if (pan == 0.5)
+        RunFixedAvx2<Backward, true, false>(data, length, mirror, run, frames, amp, pan, out);
+    else if (split)
+        RunFixedAvx2<Backward, false, true>(data, length, mirror, run, frames, amp, pan, out);
     else
-        RunFixedAvx2<Backward, false>(data, length, mirror, run, frames, amp, pan, out);
+        RunFixedAvx2<Backward, false, false>(data, length, mirror, run, frames, amp, pan, out);
 }
 #endif
 
