@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "app/cpu.h"
 
 namespace {
 
@@ -147,18 +145,41 @@ void RunTick() {
 }
 
 // Whether `count` samples are all 0, looking at blocks of 64 so that a sounding channel is known at once and a
-// silent one costs a vectorised scan.
+// silent one costs one vector OR per eight samples.
 bool Silent(const int16_t* in, int32_t count) {
-    for (int32_t start = 0; start < count; start += 64) {
-        const int32_t end = start + 64 < count ? start + 64 : count;
-        int16_t any = 0;
-        for (int32_t i = start; i < end; ++i)
-            any = static_cast<int16_t>(any | in[i]);
-        if (any != 0)
+    int32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 64 <= count; i += 64) {
+        __m128i any = _mm_setzero_si128();
+        for (int32_t k = 0; k < 64; k += 8)
+            any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + k)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF)
+            return false;
+    }
+#endif
+    for (; i < count; ++i) {
+        if (in[i] != 0)
             return false;
     }
     return true;
 }
+
+#if QUIMBLES_X86_DISPATCH
+// The SSE2 sums below, sixteen at a time. Returns how many samples it summed.
+[[gnu::target("avx2")]] int32_t MixDownAvx2(const int16_t* const* sounding, int32_t soundingCount, int32_t count) {
+    const __m256i floor = _mm256_set1_epi16(-32767);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int32_t ch = 0; ch < soundingCount; ++ch) {
+            const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sounding[ch] + i));
+            sum = _mm256_max_epi16(_mm256_adds_epi16(sum, in), floor);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(chunkBuffer + i), sum);
+    }
+    return i;
+}
+#endif
 
 void MixDown(int32_t frames) {
     const int32_t count = 2 * frames;
@@ -172,6 +193,11 @@ void MixDown(int32_t frames) {
             sounding[soundingCount++] = player.mixBuffers[0][ch];
     }
     int32_t i = 0;
+#if QUIMBLES_X86_DISPATCH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        i = MixDownAvx2(sounding, soundingCount, count);
+#endif
 #if defined(__SSE2__)
     // Eight sums at a time, channel by channel as the table does it: a 16-bit saturating add clips to
     // -32768..32767, and a floor of -32767 makes that the table's -32767..32767. Every index the table would be

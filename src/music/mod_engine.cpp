@@ -75,7 +75,7 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
                 oneByOne = run.retry;
                 continue;
             }
-            RenderStraightRun(data, 0, pos, run.advance, run.frames, amp, Centred ? 0.5 : pan, out + 2 * f);
+            RenderStraightRun(data, length, 0, pos, run.advance, run.frames, amp, Centred ? 0.5 : pan, out + 2 * f);
             pos = static_cast<float>(pos + run.frames * run.advance);
             f += run.frames;
             oneByOne = 1; // the frame that ended the run
@@ -175,7 +175,13 @@ void FirstPass(Module* module) {
                 SetEffectTempo(cell->param);
         }
         if (cell->effect == PositionJump) {
-            JumpToOrder(module, cell->param);
+            // A MOD order table ends with the song: a jump past its last position ends the song, which starts over.
+            int target = cell->param;
+            if (target >= module->songLength) {
+                target = 0;
+                player.songEnded = 1;
+            }
+            JumpToOrder(target);
             FillRowCells(module);
         }
         if (cell->effect == Arpeggio) {

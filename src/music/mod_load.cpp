@@ -102,6 +102,7 @@ bool ReadPatterns(const uint8_t* at, const char* path, Module* module, int patte
     for (int p = 0; p < patternCount; ++p) {
         Pattern* pattern = &module->patterns[p];
         pattern->rowCount = ModRows;
+        pattern->storedRows = ModRows;
         for (int ch = 0; ch < channelCount; ++ch) {
             pattern->channelRows[ch] = static_cast<NoteCell*>(calloc(ModRows, sizeof(NoteCell)));
             if (!pattern->channelRows[ch]) {

@@ -25,8 +25,9 @@ struct NoteCell {
 };
 
 struct Pattern {
-    NoteCell* channelRows[MaxChannels]; // per channel, rowCount cells; null at and above channelCount
+    NoteCell* channelRows[MaxChannels]; // per channel, storedRows cells; null at and above channelCount
     int32_t rowCount;
+    int32_t storedRows; // rows held in channelRows, at most rowCount; the rows after them are empty
 };
 
 struct EnvelopePoint {

@@ -81,13 +81,8 @@ inline void AdvanceOrder(const Module* module) {
     }
 }
 
-// Position jump to `target`, row 0; a target past the song's last position ends the song, and it starts over.
-// The caller refetches the row.
-inline void JumpToOrder(const Module* module, int32_t target) {
-    if (target >= module->songLength) {
-        target = 0;
-        player.songEnded = 1;
-    }
+// Position jump to order position `target`, row 0. The caller refetches the row.
+inline void JumpToOrder(int32_t target) {
     player.orderPosition = target;
     player.row = 0;
     player.patternLoopRow = 0;

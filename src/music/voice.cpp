@@ -55,12 +55,12 @@ float ShapedPan(double p) {
     return static_cast<float>(g);
 }
 
-template <bool Audible> inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, float amp, float g) {
+template <bool Audible> inline void PutFrame(int16_t* out, int32_t s0, int32_t s1, float frac, double amp, float g) {
     if constexpr (!Audible) {
         out[0] = out[1] = 0;
         return;
     }
-    int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * static_cast<double>(amp));
+    int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * amp);
     int32_t first = static_cast<int32_t>(v * static_cast<double>(g));
     out[0] = static_cast<int16_t>(first);
     out[1] = static_cast<int16_t>(v - first);
@@ -85,7 +85,7 @@ PlayedLoop LoopOf(const Sample& sample) {
 // One frame the long way: turns at the loop's ends and the sample's end. Returns false when a sample without loop
 // has ended, with the rest of the tick silenced.
 template <bool Audible>
-bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float step, float amp, float g, int16_t* out,
+bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float step, double amp, float g, int16_t* out,
               int32_t framesLeft) {
     const int16_t* data = sample.data;
     const int32_t length = sample.length;
@@ -156,7 +156,7 @@ bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float st
 // amplitude of 0, where every frame is exactly 0) the frames are zeros and only the position and the sample end
 // are followed.
 template <bool Audible>
-float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, float amp,
+float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, double amp,
                float g) {
     const PlayedLoop loop = LoopOf(sample);
     // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or, without a loop, below the
@@ -180,7 +180,8 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
                 continue;
             }
             if constexpr (Audible)
-                RenderStraightRun(sample.data, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp, g, out);
+                RenderStraightRun(sample.data, sample.length, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp,
+                                  g, out);
             else
                 std::memset(out, 0, 4 * static_cast<size_t>(run.frames));
             pos = static_cast<float>(pos + run.frames * run.advance);
@@ -221,14 +222,16 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
 
     int32_t level = channel.volume + tremoloDelta;
     level = level < 0 ? 0 : level > 63 ? 63 : level;
-    float amp = static_cast<float>(static_cast<double>(channel.fadeVolume) * level *
-                                   static_cast<double>(player.masterVolume) * AmplitudeScale);
+    // The base amplitude is held as a float; with a volume envelope, its product with the envelope's value is not.
+    const float base = static_cast<float>(static_cast<double>(channel.fadeVolume) * level *
+                                          static_cast<double>(player.masterVolume) * AmplitudeScale);
+    double amp = base;
     if (instrument.volumeType != 0)
-        amp = static_cast<float>(static_cast<double>(amp) * VolumeEnvelope(channel, instrument.volumeType));
+        amp = amp * VolumeEnvelope(channel, instrument.volumeType);
     float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
 
     int16_t* out = TickFrames(c);
     const int32_t frames = player.samplesPerTick;
-    channel.position = amp != 0.0f ? Resample<true>(channel, *sample, out, frames, channel.position, step, amp, g)
-                                   : Resample<false>(channel, *sample, out, frames, channel.position, step, amp, g);
+    channel.position = amp != 0.0 ? Resample<true>(channel, *sample, out, frames, channel.position, step, amp, g)
+                                  : Resample<false>(channel, *sample, out, frames, channel.position, step, amp, g);
 }

@@ -131,6 +131,119 @@ template <bool Backward>
 }
 #endif
 
+// Runs in fixed point. In a run every position is a multiple of the float spacing 2^-sh at the run's start, so
+// position k is the integer P = p0 + k x step in those units: its index is P >> sh and its fraction f = P & (2^sh - 1)
+// over 2^sh. Then s0 + frac x (s1 - s0), which the double arithmetic gets exactly, is exactly
+// (s0 x (2^sh - f) + s1 x f) / 2^sh, one multiply-add of 16-bit pairs while sh is at most 14 (positions from 512 up),
+// and multiplying that integer by amp / 2^sh rounds to the same double as the frame-by-frame product. Below 512 the
+// fraction is split at bit m = sh - 14 into f = fh x 2^m + fl, and the value is s0 x (2^14 - fh) + s1 x fh plus
+// (s1 - s0) x fl / 2^m, still exact in a double. At steps below 2, four frames read at most eight samples, one
+// 16-byte load that a byte shuffle spreads into the four pairs.
+struct FixedRun {
+    uint32_t p0;
+    uint32_t step;
+    int32_t shift;
+};
+
+// Whether a run from `pos` advancing by `advance` can go in fixed point, and its integers.
+bool FixedRunOf(float pos, double advance, FixedRun& run) {
+    uint32_t bits;
+    std::memcpy(&bits, &pos, sizeof bits);
+    const int32_t exponent = static_cast<int32_t>(bits >> 23) - 127; // 128 and up for a negative position
+    if (exponent < 0 || exponent > 23 || !(advance < 2.0))
+        return false;
+    run.shift = 23 - exponent;
+    run.p0 = (bits & 0x7FFFFF) | 0x800000;
+    run.step = static_cast<uint32_t>(advance * PowerOfTwo(run.shift)); // a whole number of spacings, exactly
+    return true;
+}
+
+#if QUIMBLES_X86_DISPATCH
+template <bool Backward, bool Centred, bool Split>
+[[gnu::target("avx2")]] void RunFixedAvx2(const int16_t* data, int32_t length, int32_t mirror, const FixedRun& run,
+                                          int32_t frames, double amp, double pan, int16_t* out) {
+    const int32_t sh = run.shift;
+    const int32_t m = Split ? sh - 14 : 0;
+    const __m256d vamp = _mm256_set1_pd(amp * PowerOfTwo(-(sh - m)));
+    const __m256d lowScale = _mm256_set1_pd(PowerOfTwo(-m));
+    const __m128i lowBits = _mm_set1_epi32((1 << m) - 1);
+    const __m128i highShift = _mm_cvtsi32_si128(m);
+    const __m256d vpan = _mm256_set1_pd(pan);
+    const __m128i fractionBits = _mm_set1_epi32((1 << sh) - 1);
+    const __m128i whole = _mm_set1_epi32(1 << (sh - m));
+    const __m128i shift = _mm_cvtsi32_si128(sh);
+    const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12);
+    const __m128i pairBytes = _mm_set1_epi32(0x03020100);
+    const __m128i top = _mm_set1_epi32(mirror - 1);
+    const __m128i lanes = _mm_setr_epi32(0, static_cast<int32_t>(run.step), static_cast<int32_t>(2 * run.step),
+                                         static_cast<int32_t>(3 * run.step));
+    // Four frames a pass; a run has at least eight, and the last pass, when fewer are left, renders the last four
+    // again, with the same bits.
+    for (int32_t k = 0; k < frames; k += 4) {
+        if (k + 4 > frames)
+            k = frames - 4;
+        const uint32_t p = run.p0 + static_cast<uint32_t>(k) * run.step;
+        const __m128i positions = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(p)), lanes);
+        const __m128i index = _mm_srl_epi32(positions, shift);
+        // A pair's address: its index, or backward the lower of the two mirrored samples (s1 first, then s0).
+        const __m128i at = Backward ? _mm_sub_epi32(top, index) : index;
+        const int32_t lowest =
+            Backward ? mirror - 1 - static_cast<int32_t>((p + 3 * run.step) >> sh) : static_cast<int32_t>(p >> sh);
+        __m128i pairs;
+        if (lowest + 8 <= length) {
+            const __m128i distance = _mm_sub_epi32(at, _mm_set1_epi32(lowest));
+            const __m128i select =
+                _mm_add_epi32(_mm_shuffle_epi8(_mm_add_epi32(distance, distance), spread), pairBytes);
+            pairs = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + lowest)), select);
+        } else {
+            int32_t w0, w1, w2, w3; // near the end of the data: one 32-bit load per pair
+            std::memcpy(&w0, data + _mm_cvtsi128_si32(at), 4);
+            std::memcpy(&w1, data + _mm_extract_epi32(at, 1), 4);
+            std::memcpy(&w2, data + _mm_extract_epi32(at, 2), 4);
+            std::memcpy(&w3, data + _mm_extract_epi32(at, 3), 4);
+            pairs = _mm_setr_epi32(w0, w1, w2, w3);
+        }
+        const __m128i fraction = _mm_and_si128(positions, fractionBits);
+        const __m128i f = Split ? _mm_srl_epi32(fraction, highShift) : fraction;
+        const __m128i g = _mm_sub_epi32(whole, f);
+        const __m128i weights =
+            Backward ? _mm_or_si128(f, _mm_slli_epi32(g, 16)) : _mm_or_si128(g, _mm_slli_epi32(f, 16));
+        // (s0 + frac x (s1 - s0)) x 2^(sh - m), exactly
+        __m256d value = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, weights));
+        if constexpr (Split) {
+            const __m128i fl = _mm_and_si128(fraction, lowBits);
+            const __m128i minusFl = _mm_sub_epi32(_mm_setzero_si128(), fl);
+            const __m128i lowWeights =
+                Backward ? _mm_or_si128(fl, _mm_slli_epi32(minusFl, 16))
+                         : _mm_or_si128(_mm_and_si128(minusFl, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(fl, 16));
+            const __m256d low = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, lowWeights)); // (s1 - s0) x fl
+            value = _mm256_add_pd(value, _mm256_mul_pd(low, lowScale));
+        }
+        const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(value, vamp));
+        // trunc(v x 0.5) is v / 2 rounded toward zero.
+        const __m128i left = Centred ? _mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1)
+                                     : _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
+        const __m128i right = _mm_sub_epi32(v, left);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k),
+                         _mm_or_si128(_mm_and_si128(left, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(right, 16)));
+    }
+}
+
+template <bool Backward>
+[[gnu::target("avx2")]] void RunFixedAvx2(const int16_t* data, int32_t length, int32_t mirror, const FixedRun& run,
+                                          int32_t frames, double amp, double pan, int16_t* out) {
+    const bool split = run.shift > 14;
+    if (pan == 0.5 && split)
+        RunFixedAvx2<Backward, true, true>(data, length, mirror, run, frames, amp, pan, out);
+    else if (pan == 0.5)
+        RunFixedAvx2<Backward, true, false>(data, length, mirror, run, frames, amp, pan, out);
+    else if (split)
+        RunFixedAvx2<Backward, false, true>(data, length, mirror, run, frames, amp, pan, out);
+    else
+        RunFixedAvx2<Backward, false, false>(data, length, mirror, run, frames, amp, pan, out);
+}
+#endif
+
 } // namespace
 
 StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames) {
@@ -184,10 +297,18 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
     return {static_cast<int32_t>(n), 0, advance};
 }
 
-void RenderStraightRun(const int16_t* data, int32_t mirror, float pos, double advance, int32_t frames, double amp,
-                       double pan, int16_t* out) {
+void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, float pos, double advance, int32_t frames,
+                       double amp, double pan, int16_t* out) {
 #if QUIMBLES_X86_DISPATCH
     static const bool avx2 = __builtin_cpu_supports("avx2");
+    FixedRun fixed;
+    if (avx2 && VoiceRunPath >= 2 && frames >= 4 && FixedRunOf(pos, advance, fixed)) {
+        if (mirror)
+            RunFixedAvx2<true>(data, length, mirror, fixed, frames, amp, pan, out);
+        else
+            RunFixedAvx2<false>(data, length, mirror, fixed, frames, amp, pan, out);
+        return;
+    }
     if (avx2 && VoiceRunPath >= 2) {
         if (mirror)
             RunAvx2<true>(data, mirror, pos, advance, frames, amp, pan, out);

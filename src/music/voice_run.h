@@ -19,9 +19,10 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
 // Renders `frames` frames of linear interpolation from `pos`, the position growing by `advance` each frame:
 // v = trunc((s0 + frac x (s1 - s0)) x amp), left = trunc(v x pan), right = v - left, each kept to 16 bits. With
 // `mirror` 0 the frame at index i goes from s0 = data[i] to s1 = data[i + 1]; otherwise the data is read backwards
-// from there, s0 = data[mirror - i] and s1 = data[mirror - i - 1] (the return half of a ping-pong loop).
-void RenderStraightRun(const int16_t* data, int32_t mirror, float pos, double advance, int32_t frames, double amp,
-                       double pan, int16_t* out);
+// from there, s0 = data[mirror - i] and s1 = data[mirror - i - 1] (the return half of a ping-pong loop). `length`
+// is the number of samples in `data`: reads may reach past the run's own indices, never past it.
+void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, float pos, double advance, int32_t frames,
+                       double amp, double pan, int16_t* out);
 
 // Which code renders the runs: 0 plain C++, 1 SSE2, 2 AVX2 where the processor has it; -1 renders every frame
 // one by one, with no runs at all. Tests compare them.

@@ -10,7 +10,7 @@ constexpr int KeyOff = 97;
 NoteCell rowCache[MaxChannels];
 
 // Order entries naming a pattern the file does not have play as an empty pattern of 64 rows, as trackers do.
-const Pattern emptyPattern = {{}, 64};
+const Pattern emptyPattern = {{}, 64, 0};
 constexpr NoteCell emptyCell = {-1, 0, 0, 0, 0, 0, 0};
 
 const Pattern& PatternAt(const Module* module, int32_t orderPosition) {
@@ -20,10 +20,11 @@ const Pattern& PatternAt(const Module* module, int32_t orderPosition) {
     return module->patterns[index];
 }
 
-// Rows past a pattern's end (a break to row 200, say) read as empty cells.
+// Rows past a pattern's end (a break to row 200, say), and rows the pattern's data never reached, read as empty
+// cells.
 const NoteCell& CellAt(const Pattern& pattern, int32_t channel, int32_t row) {
     const NoteCell* cells = pattern.channelRows[channel];
-    if (!cells || row < 0 || row >= pattern.rowCount)
+    if (!cells || row < 0 || row >= pattern.storedRows)
         return emptyCell;
     return cells[row];
 }
@@ -57,8 +58,10 @@ void RowStart(const Module* module, int32_t c) {
         else
             SetEffectTempo(p);
     }
+    // The order table holds 256 stored entries, so any target can be played, also one past the song's length;
+    // the song ends when the position moves on from there.
     if (rowCache[c].effect == PositionJump) {
-        JumpToOrder(module, rowCache[c].param);
+        JumpToOrder(rowCache[c].param);
         FetchRow(module);
     }
     if (rowCache[c].effect == Arpeggio) {

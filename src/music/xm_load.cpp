@@ -38,9 +38,8 @@ uint32_t Dword(XmReader& in) {
     return value;
 }
 
-constexpr int32_t MaxPatterns = 256; // the order table holds bytes, so no later pattern can ever be played
-constexpr int32_t MaxRows = 256;
 constexpr int KeyOff = 97;
+constexpr int MapNotes = 120; // entries of an instrument's sample map
 
 bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) {
     if (!Has(in, 9)) {
@@ -55,10 +54,6 @@ bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) 
         SetModuleError("%s: pattern %d has a header length of %u, below its 9 bytes", path, index, headerLength);
         return false;
     }
-    if (rows > MaxRows) {
-        SetModuleError("%s: pattern %d has %d rows, more than %d", path, index, rows, MaxRows);
-        return false;
-    }
     if (!Has(in, headerLength - 9)) {
         SetModuleError("%s: truncated inside the header of pattern %d", path, index);
         return false;
@@ -69,22 +64,27 @@ bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) 
         return false;
     }
 
+    // Every cell takes at least one byte of the packed data, so only the rows those bytes can reach are held;
+    // the rest of a pattern (all of it when the data is empty) reads as empty cells. This keeps what a file can
+    // make the player allocate in proportion to its size, whatever its row and pattern counts say.
     Pattern& pattern = module->patterns[index];
     pattern.rowCount = rows;
-    for (int32_t ch = 0; ch < module->channelCount; ++ch) {
-        NoteCell* cells = static_cast<NoteCell*>(std::calloc(rows > 0 ? rows : 1, sizeof(NoteCell)));
+    const uint32_t reachable = (packedSize + module->channelCount - 1) / module->channelCount;
+    pattern.storedRows = rows < static_cast<int32_t>(reachable) ? rows : static_cast<int32_t>(reachable);
+    for (int32_t ch = 0; ch < module->channelCount && pattern.storedRows > 0; ++ch) {
+        NoteCell* cells = static_cast<NoteCell*>(std::calloc(pattern.storedRows, sizeof(NoteCell)));
         if (!cells) {
             SetModuleError("%s: out of memory in pattern %d", path, index);
             return false;
         }
-        for (int32_t r = 0; r < rows; ++r)
+        for (int32_t r = 0; r < pattern.storedRows; ++r)
             cells[r].note = -1;
         pattern.channelRows[ch] = cells;
     }
 
     size_t end = in.pos + packedSize;
     int32_t ch = 0, row = 0;
-    while (in.pos < end && row < rows) {
+    while (in.pos < end && row < pattern.storedRows) {
         NoteCell& cell = pattern.channelRows[ch][row];
         uint8_t lead = Byte(in);
         // An unpacked cell is a note followed by all four fields; a packed one says which fields follow.
@@ -101,8 +101,8 @@ bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) 
             cell.effect = Byte(in);
         if (mask & 0x10 && in.pos < end)
             cell.param = Byte(in);
-        // Note bytes past key-off would index past the sample map; trackers take them as key-off.
-        if (cell.note > KeyOff)
+        // Notes index the 120-entry sample map; a byte past it would read beyond, and is taken as key-off.
+        if (cell.note >= MapNotes)
             cell.note = KeyOff;
         if (++ch == module->channelCount) {
             ch = 0;
@@ -326,10 +326,6 @@ bool ParseXm(XmReader& in, const char* path, Module* module) {
     }
     if (module->instrumentCount > MaxInstruments) {
         SetModuleError("%s: %d instruments, more than %d", path, module->instrumentCount, MaxInstruments);
-        return false;
-    }
-    if (module->patternCount > MaxPatterns) {
-        SetModuleError("%s: %d patterns, more than %d", path, module->patternCount, MaxPatterns);
         return false;
     }
 

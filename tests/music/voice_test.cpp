@@ -145,6 +145,13 @@ TEST_F(Voice, PanLevelFadeAndMaster) {
     channels[0].position = 0.0f;
     RenderVoice(0, StepOne, -100);
     EXPECT_EQ(First(0), 0);
+    // The envelope's product with the float base is kept in double: 32000 x 63/64 x 0.85 (points (0, 64), (5, 16)
+    // at 1) is exactly 26775, where rounding the amplitude to a float would give 26774.
+    in.volumeEnvelope = {{{0, 64}, {5, 16}}, 0, 1};
+    Prepare(std::vector<int>(128, 32000), 0, 0, 0, 255, in);
+    channels[0].volumeEnvelopePosition = 1;
+    RenderVoice(0, StepOne, 0);
+    EXPECT_EQ(First(0), 26775);
     // Frames below writePosition are left alone.
     player.writePosition = 10;
     player.mixBuffers[0][0][0] = 77;

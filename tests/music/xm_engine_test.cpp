@@ -69,7 +69,8 @@ TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
                         {{0, 2, 0, 0, 0}},
                         {{C4, 1, 0, 9, 0x10}},
                         {{0, 0, 0x50, 0, 0}},
-                        {{97, 0, 0, 0, 0}}});
+                        {{97, 0, 0, 0, 0}},
+                        {{110, 1, 0, 0, 0}}});
     song.flags = 1; // linear frequencies: played as Amiga periods all the same
     song.instruments = {LongInstrument(40), LongInstrument(50)};
     Start(song);
@@ -96,6 +97,8 @@ TEST_F(XmEngine, NotesInstrumentsKeyOffAndVolumeColumn) {
     Tick(); // key-off silences at once
     EXPECT_EQ(Fields(ch, {Period, Instrument_, Volume}), (Ints{0, 0, 0}));
     EXPECT_TRUE(AllFrames(0, 0, 0));
+    Tick(); // notes 98..119 are notes: 110 is octave 9, C#, 12913 x 2 / 256 (the map's entry 110 is sample 0)
+    EXPECT_EQ(Fields(ch, {Period, Instrument_}), (Ints{100, 1}));
 }
 
 TEST_F(XmEngine, PitchEffects) {
@@ -197,7 +200,8 @@ TEST_F(XmEngine, BreaksAndJumps) {
         {{{1, 16, 0, 13, 0x40}}, 1, 16, {3, 0, 0}}, // beyond the next pattern's rows: one pattern further
         {{{2, 0, 0, 11, 0x01}, {2, 0, 1, 13, 0x05}}, 2, 0, {1, 1, 0}}, // the jump acts at once, the break is lost
         {{}, 3, 31, {0, 0, 1}},                                        // past the last row: wrap, song ended
-        {{{0, 0, 0, 11, 0x30}}, 0, 0, {0, 1, 1}},                      // a jump past the song starts it over
+        {{{0, 0, 0, 11, 0x30}}, 0, 0, {0x30, 1, 0}}, // a jump past the song's length plays the order entry there
+        {{}, 0x30, 31, {0, 0, 1}},                   // and moving on from there ends the song
     };
     for (const Case& c : cases) {
         XmSong song = Song(2, 32, 1);

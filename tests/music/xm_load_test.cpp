@@ -53,7 +53,7 @@ TEST_F(XmLoad, HeaderPatternsAndCellsLandInTheirFields) {
     song.patterns[2].packed = {0x30, 7};
     ASSERT_EQ(LoadXm("packing.xm", song), 1) << ModuleError();
     const Module& p = *player.moduleTable[1];
-    EXPECT_EQ(p.patterns[0].channelRows[1][1].note, -1);
+    EXPECT_EQ(p.patterns[0].channelRows[1], nullptr); // no rows held: every cell reads as empty
     const NoteCell* c0 = p.patterns[1].channelRows[0];
     EXPECT_EQ(c0[0].note, 0);
     EXPECT_EQ(c0[0].volumeColumn, 0x10);
@@ -138,10 +138,26 @@ TEST_F(XmLoad, RefusedFilesLeaveNothingBehind) {
     refused("no-channels.xm", patched(68, 0), "channels");
     refused("instruments.xm", patched(72, 129), "instruments");
     refused("pattern-header.xm", patched(336, 8), "header length");
-    refused("rows.xm", patched(336 + 5, 257), "rows");
     refused("instrument-header.xm", patched(instrument, 100), "header size");
     refused("sample-header.xm", patched(instrument + 29, 39), "sample header size");
     EXPECT_EQ(LoadModule("/nonexistent/quimbles/file.xm"), -1);
     EXPECT_NE(std::string(ModuleError()).find("/nonexistent/quimbles/file.xm"), std::string::npos);
     EXPECT_EQ(player.moduleCount, 1);
+}
+
+TEST_F(XmLoad, MoreThan256RowsAndPatternsLoadAndPlay) {
+    std::vector<std::vector<XmCell>> cells(291);
+    cells[290] = {{49, 1, 0, 0, 0}};
+    XmSong song = Song(1, 300, 1, cells);
+    song.patterns.resize(257, song.patterns[0]);
+    song.instruments = {RampInstrument(1000)};
+    Start(song);
+    const Module& m = *player.module;
+    EXPECT_EQ((Ints{m.patternCount, m.patterns[256].rowCount, m.patterns[256].channelRows[0][290].note}),
+              (Ints{257, 300, 49}));
+    player.row = 290;
+    Tick(); // C-4 at row 290 plays, period 3420
+    EXPECT_EQ((Ints{channels[0].period, player.row}), (Ints{3420, 291}));
+    Tick(9); // rows 291..299, then the song wraps
+    EXPECT_EQ((Ints{player.row, player.orderPosition, player.songEnded}), (Ints{0, 0, 1}));
 }

@@ -1,5 +1,7 @@
 #include "wav_writer.h"
 
+#include <bit>
+
 namespace {
 
 constexpr uint32_t SampleRate = 44100;
@@ -39,6 +41,12 @@ bool OpenWav(WavWriter* wav, const char* path) {
 
 void WriteWavFrames(WavWriter* wav, const int16_t* samples, uint64_t frames) {
     if (!wav->file) {
+        return;
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+        // The samples in memory are already the file's little-endian bytes.
+        Write(wav, reinterpret_cast<const uint8_t*>(samples), 4 * frames);
+        wav->frames += frames;
         return;
     }
     // Little-endian bytes, written a block at a time.
