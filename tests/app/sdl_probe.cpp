@@ -100,19 +100,16 @@ int PlaySound(double seconds, const char* referencePath, bool busy) {
     StartMusic();
     const uint64_t start = ReadPerformanceCounter();
     const uint64_t length = uint64_t(seconds * 1e9);
-    // Drift is measured from a point where the stream runs steadily (after the start-up silence) to the end.
-    uint64_t baseTime = 0, basePlayed = 0;
+    // The lead is measured once the stream runs steadily, after the start-up silence.
+    bool steady = false;
     // Lead of the written audio over the cursor, in frames: chunk n ends at frame 28224 + 3528 (n + 1) of what the
     // cursor has played, the first lap of the ring being silence. Chunks are read before the cursor, so a sample
     // never overstates the lead.
     int64_t minLead = INT64_MAX, maxLead = INT64_MIN;
     volatile uint64_t spin = 0;
     while (ReadPerformanceCounter() - start < length) {
-        if (baseTime == 0 && ReadPerformanceCounter() - start > 1500000000ull) {
-            baseTime = ReadPerformanceCounter();
-            basePlayed = CountFramesPlayed();
-        }
-        if (baseTime != 0) {
+        steady = steady || ReadPerformanceCounter() - start > 1500000000ull;
+        if (steady) {
             const int64_t end = 28224 + int64_t(CountChunksWritten()) * ChunkFrames;
             const int64_t lead = end - int64_t(CountFramesPlayed());
             minLead = lead < minLead ? lead : minLead;
@@ -132,16 +129,13 @@ int PlaySound(double seconds, const char* referencePath, bool busy) {
     const uint64_t played = CountFramesPlayed();
     const uint64_t end = ReadPerformanceCounter();
     const double elapsed = double(end - start) / 1e9;
-    const double drift =
-        baseTime ? (double(played - basePlayed) / 44100.0 - double(end - baseTime) / 1e9) * 1000.0 : 0.0;
     const uint64_t written = CountChunksWritten();
     StopMusic();
     CloseSound();
     fclose(reference);
-    printf("seconds %.3f chunks %llu framesPlayed %llu underruns %llu deviceDriftMs %.1f leadFrames %lld..%lld "
-           "fault %s\n",
-           elapsed, (unsigned long long)written, (unsigned long long)played, (unsigned long long)CountUnderruns(),
-           drift, (long long)minLead, (long long)maxLead, StreamFault() ? StreamFault() : "none");
+    printf("seconds %.3f chunks %llu framesPlayed %llu underruns %llu leadFrames %lld..%lld fault %s\n", elapsed,
+           (unsigned long long)written, (unsigned long long)played, (unsigned long long)CountUnderruns(),
+           (long long)minLead, (long long)maxLead, StreamFault() ? StreamFault() : "none");
     return StreamFault() ? 1 : 0;
 }
 

@@ -25,8 +25,6 @@ int16_t* RenderFrames(int frames) {
         ++fakeMixer.handshakeViolations;
     const uint64_t n = uint64_t(fakeMixer.renders++);
     ++fakeMixer.rendersByThread[thread];
-    if (fakeMixer.stallOnRender != 0 && fakeMixer.renders == fakeMixer.stallOnRender)
-        SleepMs(fakeMixer.stallMs);
     for (int i = 0; i < frames && i < ChunkFrames; ++i) {
         chunkBuffer[2 * i] = FakeSample(n, uint32_t(i), 0);
         chunkBuffer[2 * i + 1] = FakeSample(n, uint32_t(i), 1);

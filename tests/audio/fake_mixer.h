@@ -10,8 +10,6 @@ struct FakeMixerLog {
     int renders;
     int rendersByThread[3];  // by virtual thread slot: 0 main, 1 feeder, 2 mixer
     int handshakeViolations; // a render while the flags said the chunk buffer belonged to the feeder
-    int stallOnRender;       // when renders reaches this number, that render sleeps stallMs first (0: never)
-    uint32_t stallMs;
 };
 
 extern FakeMixerLog fakeMixer;

@@ -115,14 +115,8 @@ TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
         EXPECT_LE(writes[n].offset + writes[n].bytes, 112896u);
     }
     EXPECT_EQ(streamOffset, (writes.size() * 14112) % 112896);
-    // Chunk 0 at 0.32 s; chunk n once the cursor is at (n + 4) x 14112 bytes, i.e. at 0.32 + 0.08 n s, give or
-    // take the 1 ms poll.
+    // Chunk 0 goes in when the cursor reaches the middle of the ring, 0.32 s after Play.
     EXPECT_EQ(writes[0].time, VirtualTimeOfFrame(14112));
-    for (size_t n = 1; n < writes.size(); ++n) {
-        const uint64_t due = VirtualTimeOfFrame(14112 + 3528 * n);
-        EXPECT_GE(writes[n].time, due) << "chunk " << n;
-        EXPECT_LE(writes[n].time, due + 1 * Ms) << "chunk " << n;
-    }
 }
 
 TEST_F(StreamTest, EveryWaitGivesUpAfterItsBound) {

@@ -209,20 +209,10 @@ TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
     EXPECT_GT(black, 0);
 }
 
-TEST_F(Movie, LoadMovieWaitsForTheRecordedSizeAndInspectDrawsLikeTheShow) {
+TEST_F(Movie, InspectDrawsLikeTheShow) {
     const auto samples = RandomSamples(24, 18, 3, 31);
     const auto movie = MakeMovie({EncodeJ2k(samples, 24, 18, 3)}, 1, 5);
     const std::string path = WriteTempFile("test.movie", movie);
-    ASSERT_TRUE(LoadMovie(path.c_str(), int32_t(movie.size())));
-    EXPECT_EQ(MovieFrameCount, 1);
-    EXPECT_EQ(MovieSize, int32_t(movie.size()));
-    EXPECT_TRUE(DrawMovieFrame(0));
-    FreeMovie();
-    EXPECT_EQ(MovieBuffer, nullptr);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(LoadMovie(path.c_str(), int32_t(movie.size()) + 1));
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(MovieBuffer, nullptr);
 #ifndef _WIN32
     // quimbles-inspect writes the drawn frame as little-endian words and prints the frame count.
     const std::string program = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-inspect movie '" + path + "' ",

@@ -107,24 +107,6 @@ TEST_F(Mixer, RepeatOneRestartsTheSongEvenWithOtherModulesLoaded) {
     EXPECT_EQ(player.songEnded, 0);
 }
 
-TEST_F(Mixer, RepeatZeroPlaysTheModulesInTurn) {
-    for (int m = 0; m < 3; ++m)
-        ASSERT_EQ(LoadXm("list" + std::to_string(m) + ".xm", ShortSong(m + 1, 2 + m, 120 + m)), m);
-    SetRepeatMode(0);
-    PrepareMusic();
-    RequestModule(0);
-    std::vector<int> order;
-    int last = -1;
-    for (int t = 0; t < 40 && order.size() < 5; ++t) {
-        RenderFrames(ChunkFrames / 4);
-        if (player.currentModule != last) {
-            order.push_back(last = player.currentModule);
-            EXPECT_EQ(player.module, player.moduleTable[last]);
-        }
-    }
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 0, 1}));
-}
-
 TEST_F(Mixer, RequestsSwitchAfterTheTickAndIgnoreUnknownModules) {
     ASSERT_EQ(LoadXm("a.xm", ShortSong(1, 8)), 0);
     ASSERT_EQ(LoadXm("b.xm", ShortSong(2, 8, 126)), 1);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -73,7 +72,6 @@ TEST(ModOracle, SongLengthMatchesLibopenmpt) {
     }
     ResetMusicState();
     EXPECT_GE(compared, 8);
-    std::printf("compared %d modules\n", compared);
 }
 
 } // namespace

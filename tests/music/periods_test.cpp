@@ -23,17 +23,6 @@ TEST(Periods, AmigaPeriodInterpolatesTheBaseTable) {
         EXPECT_EQ(AmigaPeriod(note, 0), 0) << note;
 }
 
-TEST(Periods, PeriodTableRowsAreFinetunesOfEight) {
-    FillPeriodTable();
-    EXPECT_EQ(periodTable[8][49], 855);  // row 8 is finetune 0: a quarter of AmigaPeriod
-    EXPECT_EQ(periodTable[0][0], 14919); // finetune -64 on note 0: index -4 x 4 / 4
-    // Row 15 (finetune 56) note 71: indices 91 and 92 (7513, 7459) over 16 -> 939 and 932, t = 1/2 -> 935 / 4.
-    EXPECT_EQ(periodTable[15][71], 233);
-    for (int r = 0; r < 16; ++r)
-        for (int i = 108; i < 120; ++i)
-            EXPECT_EQ(periodTable[r][i], 0);
-}
-
 TEST(Tempo, StartAndEffectTemposDivideDifferently) {
     player.blockFrames = BlockFrames;
     player.writePosition = 0;

@@ -37,12 +37,11 @@ TEST(PlayTool, WritesThePlayersChunksBehindAStandardHeaderAndStopsAtTheSongEnd) 
     std::vector<uint8_t> b = ReadAll(wav);
     const uint32_t data = 13 * 3528 * 4; // ceil(44100 / 3528) = 13 chunks
     ASSERT_EQ(b.size(), 44 + data);
+    // The standard 44-byte header: RIFF size, PCM, 2 channels, 44100 Hz, 176400 bytes/s, 4-byte frames, 16 bits.
     EXPECT_EQ(std::string(b.begin(), b.begin() + 4) + std::string(b.begin() + 8, b.begin() + 16), "RIFFWAVEfmt ");
-    const uint32_t fields[][3] = {{4, 4, 36 + data}, {16, 4, 16}, {20, 2, 1},  {22, 2, 2},   {24, 4, 44100},
-                                  {28, 4, 176400},   {32, 2, 4},  {34, 2, 16}, {40, 4, data}};
-    for (const auto& f : fields)
-        EXPECT_EQ(Le(b, f[0], int(f[1])), f[2]) << "at " << f[0];
-    EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
+    EXPECT_EQ(
+        (std::vector<uint32_t>{Le(b, 4, 4), Le(b, 20, 4), Le(b, 24, 4), Le(b, 28, 4), Le(b, 32, 4), Le(b, 40, 4)}),
+        (std::vector<uint32_t>{36 + data, 0x00020001, 44100, 176400, 0x00100004, data}));
 
     // The same calls in this process give the same samples, in order.
     ResetMusicState();

@@ -54,20 +54,8 @@ TEST_F(Effects, FadeScalesEachChannelWithAShiftOfEight) {
     Picture.pixels = NewPixels(640, 480);
     Picture.width = 640;
     Picture.height = 480;
-    auto set = [](int i, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-        uint8_t* p = Picture.pixels + 4 * i;
-        p[0] = r, p[1] = g, p[2] = b, p[3] = a;
-    };
-    set(0, 255, 255, 255, 0);
-    set(1, 200, 100, 3, 255);
-    set(640 * 480 - 1, 1, 2, 3, 9);
-    FadePicture(256);
-    EXPECT_EQ(At(0, 0), 0x00FFFFFFu); // alpha ignored, top byte zero
-    EXPECT_EQ(At(1, 0), 0x00C86403u);
-    EXPECT_EQ(At(639, 479), 0x00010203u);
-    FadePicture(77); // 200*77 = 15400 -> 60, 100*77 = 7700 -> 30, 3*77 = 231 -> 0
-    EXPECT_EQ(At(1, 0), 0x003C1E00u);
-    // Every pixel of a varied picture, at a few levels, against the formula worked pixel by pixel.
+    // Every pixel of a varied picture, at a few levels, against the formula worked pixel by pixel (alpha ignored,
+    // top byte zero).
     for (int i = 0; i < 640 * 480 * 4; i++)
         Picture.pixels[i] = uint8_t((i * 2654435761u) >> 13);
     for (int path : {2, 1, 0})
@@ -156,11 +144,6 @@ TEST_F(Effects, PicturesOfTheWrongShapeAreRefused) {
     EXPECT_FALSE(LoadTextStrip(narrow.c_str(), narrowSize));
     EXPECT_EQ(TextStrip.pixels, nullptr);
     EXPECT_NE(std::string(ShowError()).find("380x72"), std::string::npos);
-
-    // Not a PNG at all.
-    std::ofstream(small, std::ios::binary) << std::string(40, '\0');
-    EXPECT_FALSE(LoadPicture(small.c_str(), 40));
-    EXPECT_NE(std::string(ShowError()).find(small), std::string::npos);
 }
 
 } // namespace
