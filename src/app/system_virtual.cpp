@@ -88,10 +88,6 @@ void VirtualWaitUntil(uint64_t time) {
     batonPassed.wait(lock, [me] { return holder == me; });
 }
 
-uint64_t VirtualTimeNs() {
-    return now;
-}
-
 void SleepMs(uint32_t milliseconds) {
     VirtualWaitUntil(now + uint64_t(milliseconds) * 1000000);
 }

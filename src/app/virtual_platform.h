@@ -35,5 +35,3 @@ void FreezeVirtualPlayCursor(bool frozen);
 // Called for every write into the stream buffer (before it is made), for tests of the stream's offsets.
 using VirtualWriteObserver = void (*)(uint32_t offset, uint32_t bytes, void* context);
 void SetVirtualWriteObserver(VirtualWriteObserver observer, void* context);
-
-uint64_t VirtualTimeNs();
