@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace {
 
 // 28634112 = 2^10 x 27963, so period 27963 plays 1024 Hz: at 8 ticks per second and 128 frames per tick the

@@ -5,14 +5,11 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "test_temp.h"
