@@ -259,19 +259,29 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
     const double top = PowerOfTwo(exponent - 126);
     const double spacing = PowerOfTwo(exponent - 150);
     const double last = static_cast<double>(limit) - 1.0; // every position of the run stays below this
-    if (!(p < last))
-        return {0, RetryFrames, 0.0};
+    if (!(p < last)) {
+        // At the loop's end: the frames until the position has passed limit + 1, where a loop has wrapped or
+        // turned back and a run may start again, go one by one; a slow step takes RetryFrames at a time.
+        const double toPass = (static_cast<double>(limit) + 1.0 - p) / step;
+        const int32_t retry = !(toPass >= 0.0)                ? 1
+                              : toPass < RetryFrames - 1 ? static_cast<int32_t>(toPass) + 1
+                                                         : RetryFrames;
+        return {0, retry, 0.0};
+    }
     if (!(step < top - p)) // the next frame already crosses into the next power of two
         return {0, 1, 0.0};
     // Each addition rounds step to a whole number of spacings, the same number every time, unless step lies exactly
-    // halfway between two: then the result rounds to even and the spacing alternates. As step < top - p <= top / 2,
-    // the number of spacings is below 2^23 and converts to an integer exactly.
+    // halfway between two, w + 1/2 spacings: then the sum rounds to the even multiple of the spacing. Every result
+    // is even, and from an even position the even one of w and w + 1 is added each time; only an odd position first
+    // takes one frame to reach an even one. As step < top - p <= top / 2, the number of spacings is below 2^23 and
+    // converts to an integer exactly.
     const double ratio = step * PowerOfTwo(150 - exponent);
     const int32_t whole = static_cast<int32_t>(ratio);
     const double rest = ratio - whole;
-    if (rest == 0.5)
-        return {0, RetryFrames, 0.0};
-    const double advance = (rest > 0.5 ? whole + 1 : whole) * spacing;
+    if (rest == 0.5 && (bits & 1) != 0)
+        return {0, 1, 0.0};
+    const bool roundsUp = rest > 0.5 || (rest == 0.5 && (whole & 1) != 0);
+    const double advance = (roundsUp ? whole + 1 : whole) * spacing;
 
     // Most runs go to the end of the tick: test that first.
     const double end = p + static_cast<double>(frames - 1) * advance; // exact: multiples of spacing near top
