@@ -190,6 +190,16 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
             oneByOne = 1; // the frame that ended the run
             continue;
         }
+        if (Audible && VoiceRunPath >= 0) {
+            // Frames short of the loop's end or the sample's end need no turn: the quick way.
+            const int32_t count = oneByOne < frames - k ? oneByOne : frames - k;
+            const int32_t done = RenderPlainFrames(sample.data, runLimit, pos, step, count, amp, g, out);
+            k += done;
+            out += 2 * done;
+            oneByOne -= done;
+            if (oneByOne == 0 || k == frames)
+                continue;
+        }
         --oneByOne;
         if (!OneFrame<Audible>(sample, loop, pos, step, amp, g, out, frames - k)) {
             channel.period = 0; // with period 0 the channel stays silent from now on

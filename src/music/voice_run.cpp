@@ -263,13 +263,26 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
         // At the loop's end: the frames until the position has passed limit + 1, where a loop has wrapped or
         // turned back and a run may start again, go one by one; a slow step takes RetryFrames at a time.
         const double toPass = (static_cast<double>(limit) + 1.0 - p) / step;
-        const int32_t retry = !(toPass >= 0.0)                ? 1
+        const int32_t retry = !(toPass >= 0.0)           ? 1
                               : toPass < RetryFrames - 1 ? static_cast<int32_t>(toPass) + 1
                                                          : RetryFrames;
         return {0, retry, 0.0};
     }
+    // Near 0 the powers of two come fast: a stretch between two of them that holds fewer frames than a run needs is
+    // gone through one by one, together with the next ones that are as short, up to the first that holds twice
+    // MinRunFrames or the limit, whichever comes first.
+    const auto shortStretches = [&](int64_t atLeast) -> StraightRun {
+        double reach = top;
+        while (reach < 2.0 * MinRunFrames * step && reach < 2147483648.0)
+            reach += reach;
+        const double count = ((reach < last ? reach : last) - p) / step + 1.0;
+        return {0,
+                count > static_cast<double>(atLeast) ? static_cast<int32_t>(count < 4096.0 ? count : 4096.0)
+                                                     : static_cast<int32_t>(atLeast),
+                0.0};
+    };
     if (!(step < top - p)) // the next frame already crosses into the next power of two
-        return {0, 1, 0.0};
+        return shortStretches(1);
     // Each addition rounds step to a whole number of spacings, the same number every time, unless step lies exactly
     // halfway between two, w + 1/2 spacings: then the sum rounds to the even multiple of the spacing. Every result
     // is even, and from an even position the even one of w and w + 1 is added each time; only an odd position first
@@ -303,7 +316,7 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
         --n;
     }
     if (n < MinRunFrames)
-        return {0, static_cast<int32_t>(n) + 1, 0.0};
+        return shortStretches(n + 1);
     return {static_cast<int32_t>(n), 0, advance};
 }
 
@@ -337,4 +350,23 @@ void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, floa
     }
 #endif
     RunPlain(data, mirror, pos, advance, frames, amp, pan, out);
+}
+
+int32_t RenderPlainFrames(const int16_t* data, int32_t limit, float& pos, float step, int32_t frames, double amp,
+                          double pan, int16_t* out) {
+    float x = pos;
+    int32_t k = 0;
+    for (; k < frames; ++k, out += 2) {
+        const int32_t i = static_cast<int32_t>(x);
+        if (i < 0 || i >= limit - 1)
+            break;
+        const float frac = x - static_cast<float>(i);
+        const int32_t s0 = data[i];
+        const int32_t s1 = data[i + 1];
+        const int32_t v = static_cast<int32_t>((s0 + static_cast<double>(frac) * (s1 - s0)) * amp);
+        PutPair(out, v, static_cast<int32_t>(v * pan));
+        x = x + step;
+    }
+    pos = x;
+    return k;
 }

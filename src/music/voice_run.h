@@ -24,6 +24,12 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
 void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, float pos, double advance, int32_t frames,
                        double amp, double pan, int16_t* out);
 
+// Renders frames one at a time from `pos`, as long as the index i = trunc(position) is not negative and i + 1 stays
+// below `limit`, at most `frames` of them; the position grows by the float `step` each frame, as a voice's does, and
+// each frame is computed as in RenderStraightRun. Returns the number rendered, with `pos` moved past them.
+int32_t RenderPlainFrames(const int16_t* data, int32_t limit, float& pos, float step, int32_t frames, double amp,
+                          double pan, int16_t* out);
+
 // Which code renders the runs: 0 plain C++, 1 SSE2, 2 AVX2 where the processor has it; -1 renders every frame
-// one by one, with no runs at all. Tests compare them.
+// one by one the long way, with no runs and no RenderPlainFrames at all. Tests compare them.
 extern int VoiceRunPath;
