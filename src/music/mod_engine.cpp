@@ -70,7 +70,8 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
     int oneByOne = 0;
     for (int f = 0; f < frames;) {
         if (oneByOne == 0) {
-            const StraightRun run = FindStraightRun(pos, step, runLimit, frames - f);
+            // Runs from eight frames on pay for their set-up against this engine's frame-by-frame loop.
+            const StraightRun run = FindStraightRun(pos, step, runLimit, frames - f, 8);
             if (run.frames == 0) {
                 oneByOne = run.retry;
                 continue;

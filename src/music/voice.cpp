@@ -13,6 +13,8 @@ constexpr double AmplitudeScale = static_cast<double>(2.3841858e-7f);
 // 1/255 and 2^-22 are single-precision constants; the products themselves are formed in double.
 constexpr double PanScale = static_cast<double>(0.003921569f);
 constexpr double PeriodClock = 28634112.0;
+// Runs shorter than this cost more than the same frames one by one through RenderPlainFrames.
+constexpr int32_t MinRunFrames = 16;
 
 int16_t* TickFrames(int32_t c) {
     return player.mixBuffers[player.mixBank][c] + 2 * player.writePosition;
@@ -174,7 +176,7 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
         if (oneByOne == 0) {
             const bool back = runsBack && pos >= static_cast<double>(loopEnd) + 1.0;
             const int32_t limit = back ? loop.start + 2 * loop.length : runLimit;
-            const StraightRun run = FindStraightRun(pos, step, limit, frames - k);
+            const StraightRun run = FindStraightRun(pos, step, limit, frames - k, MinRunFrames);
             if (run.frames == 0) {
                 oneByOne = run.retry;
                 continue;

@@ -11,8 +11,6 @@ int VoiceRunPath = 2;
 
 namespace {
 
-// Fewer frames than this are not worth the set-up of a run.
-constexpr int32_t MinRunFrames = 8;
 // How long to go frame by frame when the position cannot start a run at all (past the run's limit, in a stretch
 // whose spacing alternates, or not a positive normal float).
 constexpr int32_t RetryFrames = 16;
@@ -292,13 +290,13 @@ template <bool Centred>
 
 } // namespace
 
-StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames) {
+StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames, int32_t minFrames) {
     uint32_t bits;
     std::memcpy(&bits, &pos, sizeof bits);
     const int32_t exponent = static_cast<int32_t>(bits >> 23); // above 254 for any negative position
     if (VoiceRunPath < 0)
         return {0, frames, 0.0};
-    if (frames < MinRunFrames || exponent == 0 || exponent >= 255 || !(step >= 0.0f))
+    if (frames < minFrames || exponent == 0 || exponent >= 255 || !(step >= 0.0f))
         return {0, RetryFrames, 0.0};
     // pos lies in [top / 2, top), where floats are `spacing` apart.
     const double p = pos;
@@ -315,11 +313,11 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
         return {0, retry, 0.0};
     }
     // Near 0 the powers of two come fast: a stretch between two of them that holds fewer frames than a run needs is
-    // gone through one by one, together with the next ones that are as short, up to the first that holds twice
-    // MinRunFrames or the limit, whichever comes first.
+    // gone through one by one, together with the next ones that are as short, up to the first that holds four
+    // times minFrames or the limit, whichever comes first.
     const auto shortStretches = [&](int64_t atLeast) -> StraightRun {
         double reach = top;
-        while (reach < 2.0 * MinRunFrames * step && reach < 2147483648.0)
+        while (reach < 4.0 * minFrames * step && reach < 2147483648.0)
             reach += reach;
         const double count = ((reach < last ? reach : last) - p) / step + 1.0;
         return {0,
@@ -361,7 +359,7 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
             break;
         --n;
     }
-    if (n < MinRunFrames)
+    if (n < minFrames)
         return shortStretches(n + 1);
     return {static_cast<int32_t>(n), 0, advance};
 }

@@ -14,7 +14,9 @@ struct StraightRun {
 
 // The run from `pos` onwards, at most `frames` long, in which every index i = trunc(position) keeps i + 1 below
 // `limit` (so that i and i + 1 both lie inside the data, with no loop turn) and the positions are evenly spaced.
-StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames);
+// A run shorter than `minFrames` is not worth its set-up: those frames are left to go one by one, with the short
+// stretches after them. The best `minFrames` depends on how fast the caller's frames go one by one.
+StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames, int32_t minFrames);
 
 // Renders `frames` frames of linear interpolation from `pos`, the position growing by `advance` each frame:
 // v = trunc((s0 + frac x (s1 - s0)) x amp), left = trunc(v x pan), right = v - left, each kept to 16 bits. With
