@@ -1,5 +1,5 @@
 // Every corpus module (XM and MOD) loads and renders with sound in it; rendering in straight runs, on every code
-// path, gives the same bits as rendering every frame one by one.
+// path, gives the same bits as rendering every frame one by one; and runs hold the positions of float additions.
 #include "music/music.h"
 #include "music/voice_run.h"
 #include "audio/mixer.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -69,6 +70,31 @@ TEST_P(Corpus, LoadsRendersWithSoundAndRunsGiveTheBitsOfFrameByFrame) {
         EXPECT_EQ(FirstDifference(Render(GetParam(), path == 2 ? 30 : 8), reference), -1)
             << "path " << path << ", sample index (stereo, 44.1 kHz)";
     }
+}
+
+// A run holds the positions that adding the step in float frame after frame gives, also where the step lies
+// halfway between two of the position's float spacings (one time in four here) and the sums round to even.
+TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
+    uint32_t seed = 1;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    int runs = 0;
+    for (int t = 0; t < 20000; ++t) {
+        const float pos = std::ldexp(1.0f + static_cast<float>(next() >> 9) * 0x1p-23f, static_cast<int>(next() % 9));
+        float step = std::ldexp(1.0f + static_cast<float>(next() >> 9) * 0x1p-23f, -static_cast<int>(next() % 5));
+        if (next() % 4 == 0) {
+            const double spacing = std::ldexp(1.0, std::ilogb(pos) - 23);
+            step = static_cast<float>((std::floor(step / spacing) + 0.5) * spacing);
+        }
+        const StraightRun run = FindStraightRun(pos, step, 600, 300, 8);
+        float x = pos;
+        for (int k = 0; k < run.frames; ++k, x = x + step) {
+            ASSERT_EQ(static_cast<float>(pos + k * run.advance), x)
+                << "pos " << pos << " step " << step << " frame " << k;
+            ASSERT_LT(static_cast<int>(x) + 1, 600);
+        }
+        runs += run.frames >= 8;
+    }
+    EXPECT_GT(runs, 10000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, Corpus, ::testing::ValuesIn(CorpusModules({"xm", "mod"})),
