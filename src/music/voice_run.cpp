@@ -83,12 +83,11 @@ void RunSse2(const int16_t* data, int32_t mirror, double p, double d, int32_t fr
 #endif
 
 #if QUIMBLES_X86_DISPATCH
-// Four frames per vector, two vectors per pass to keep both multipliers busy.
-template <bool Backward>
-[[gnu::target("avx2")]] inline __m128i FourFrames(const int16_t* data, __m128i base, __m256d x, __m256d vamp,
-                                                  __m256d vpan) {
-    const __m128i at = Backward ? _mm_sub_epi32(base, _mm256_cvttpd_epi32(x)) : _mm256_cvttpd_epi32(x);
-    const __m256d frac = _mm256_sub_pd(x, _mm256_round_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+// Four frames from the addresses of their sample pairs and their fractions, packed as 16-bit left and right halves.
+// A backward pair holds s1 first, then s0. Centred splits v in halves, which is exactly trunc(v x 0.5).
+template <bool Backward, bool Centred>
+[[gnu::target("avx2")]] inline __m128i InterpolateFour(const int16_t* data, __m128i at, __m256d frac, __m256d vamp,
+                                                       __m256d vpan) {
     int32_t w0, w1, w2, w3; // both samples of a frame in one 32-bit load (a gather is slower than four loads)
     std::memcpy(&w0, data + _mm_cvtsi128_si32(at), 4);
     std::memcpy(&w1, data + _mm_extract_epi32(at, 1), 4);
@@ -102,9 +101,19 @@ template <bool Backward>
     const __m256d diff = _mm256_cvtepi32_pd(_mm_sub_epi32(s1, s0));
     const __m256d s = _mm256_add_pd(_mm256_cvtepi32_pd(s0), _mm256_mul_pd(frac, diff));
     const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(s, vamp));
-    const __m128i left = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
+    const __m128i left = Centred ? _mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1)
+                                 : _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
     const __m128i right = _mm_sub_epi32(v, left);
     return _mm_or_si128(_mm_and_si128(left, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(right, 16));
+}
+
+// Four frames per vector, two vectors per pass to keep both multipliers busy.
+template <bool Backward>
+[[gnu::target("avx2")]] inline __m128i FourFrames(const int16_t* data, __m128i base, __m256d x, __m256d vamp,
+                                                  __m256d vpan) {
+    const __m128i at = Backward ? _mm_sub_epi32(base, _mm256_cvttpd_epi32(x)) : _mm256_cvttpd_epi32(x);
+    const __m256d frac = _mm256_sub_pd(x, _mm256_round_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    return InterpolateFour<Backward, false>(data, at, frac, vamp, vpan);
 }
 
 template <bool Backward>
@@ -264,23 +273,8 @@ template <bool Centred>
         if (_mm_movemask_ps(_mm_castsi128_ps(outside)) != 0)
             break;
         const __m256d frac = _mm256_cvtps_pd(_mm_sub_ps(xs, _mm_cvtepi32_ps(i)));
-        int32_t w0, w1, w2, w3; // both samples of a frame in one 32-bit load
-        std::memcpy(&w0, data + _mm_cvtsi128_si32(i), 4);
-        std::memcpy(&w1, data + _mm_extract_epi32(i, 1), 4);
-        std::memcpy(&w2, data + _mm_extract_epi32(i, 2), 4);
-        std::memcpy(&w3, data + _mm_extract_epi32(i, 3), 4);
-        const __m128i w = _mm_setr_epi32(w0, w1, w2, w3);
-        const __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(w, 16), 16);
-        const __m128i s1 = _mm_srai_epi32(w, 16);
-        const __m256d diff = _mm256_cvtepi32_pd(_mm_sub_epi32(s1, s0));
-        const __m256d value = _mm256_add_pd(_mm256_cvtepi32_pd(s0), _mm256_mul_pd(frac, diff));
-        const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(value, vamp));
-        // trunc(v x 0.5) is v / 2 rounded toward zero.
-        const __m128i left = Centred ? _mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1)
-                                     : _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
-        const __m128i right = _mm_sub_epi32(v, left);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k),
-                         _mm_or_si128(_mm_and_si128(left, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(right, 16)));
+                         InterpolateFour<false, Centred>(data, i, frac, vamp, vpan));
         x = x3 + step;
     }
     pos = x;
