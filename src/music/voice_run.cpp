@@ -11,8 +11,8 @@ int VoiceRunPath = 2;
 
 namespace {
 
-// How long to go frame by frame when the position cannot start a run at all (past the run's limit, in a stretch
-// whose spacing alternates, or not a positive normal float).
+// How long to go frame by frame when the position cannot start a run at all (too few frames left in the tick, not a
+// positive normal float) and, at most, at a loop's end while a slow step reaches the turn.
 constexpr int32_t RetryFrames = 16;
 
 double PowerOfTwo(int32_t n) {
