@@ -173,66 +173,86 @@ template <bool Backward, bool Centred, bool Split>
     const int32_t m = Split ? sh - 14 : 0;
     const __m256d vamp = _mm256_set1_pd(amp * PowerOfTwo(-(sh - m)));
     const __m256d lowScale = _mm256_set1_pd(PowerOfTwo(-m));
-    const __m128i lowBits = _mm_set1_epi32((1 << m) - 1);
+    const __m256i lowBits = _mm256_set1_epi32((1 << m) - 1);
     const __m128i highShift = _mm_cvtsi32_si128(m);
     const __m256d vpan = _mm256_set1_pd(pan);
-    const __m128i fractionBits = _mm_set1_epi32((1 << sh) - 1);
-    const __m128i whole = _mm_set1_epi32(1 << (sh - m));
+    const __m256i fractionBits = _mm256_set1_epi32((1 << sh) - 1);
+    const __m256i whole = _mm256_set1_epi32(1 << (sh - m));
     const __m128i shift = _mm_cvtsi32_si128(sh);
-    const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12);
-    const __m128i pairBytes = _mm_set1_epi32(0x03020100);
-    const __m128i top = _mm_set1_epi32(mirror - 1);
-    const __m128i lanes = _mm_setr_epi32(0, static_cast<int32_t>(run.step), static_cast<int32_t>(2 * run.step),
-                                         static_cast<int32_t>(3 * run.step));
-    // Four frames a pass; a run has at least eight, and the last pass, when fewer are left, renders the last four
-    // again, with the same bits.
-    for (int32_t k = 0; k < frames; k += 4) {
-        if (k + 4 > frames)
-            k = frames - 4;
-        const uint32_t p = run.p0 + static_cast<uint32_t>(k) * run.step;
-        const __m128i positions = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(p)), lanes);
-        const __m128i index = _mm_srl_epi32(positions, shift);
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12, 0, 0, 0, 0, 4, 4, 4, 4,
+                                            8, 8, 8, 8, 12, 12, 12, 12);
+    const __m256i pairBytes = _mm256_set1_epi32(0x03020100);
+    const __m256i lowHalves = _mm256_set1_epi32(0xFFFF);
+    const __m256i top = _mm256_set1_epi32(mirror - 1);
+    const uint32_t step = run.step;
+    const __m256i lanes = _mm256_setr_epi32(0, static_cast<int32_t>(step), static_cast<int32_t>(2 * step),
+                                            static_cast<int32_t>(3 * step), static_cast<int32_t>(4 * step),
+                                            static_cast<int32_t>(5 * step), static_cast<int32_t>(6 * step),
+                                            static_cast<int32_t>(7 * step));
+    // Eight frames a pass, in two halves of four; a run has at least eight, and the last pass, when fewer are left,
+    // renders the last eight again, with the same bits.
+    for (int32_t k = 0; k < frames; k += 8) {
+        if (k + 8 > frames)
+            k = frames - 8;
+        const uint32_t p = run.p0 + static_cast<uint32_t>(k) * step;
+        const __m256i positions = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(p)), lanes);
+        const __m256i index = _mm256_srl_epi32(positions, shift);
         // A pair's address: its index, or backward the lower of the two mirrored samples (s1 first, then s0).
-        const __m128i at = Backward ? _mm_sub_epi32(top, index) : index;
-        const int32_t lowest =
-            Backward ? mirror - 1 - static_cast<int32_t>((p + 3 * run.step) >> sh) : static_cast<int32_t>(p >> sh);
-        __m128i pairs;
-        if (lowest + 8 <= length) {
-            const __m128i distance = _mm_sub_epi32(at, _mm_set1_epi32(lowest));
-            const __m128i select =
-                _mm_add_epi32(_mm_shuffle_epi8(_mm_add_epi32(distance, distance), spread), pairBytes);
-            pairs = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + lowest)), select);
+        const __m256i at = Backward ? _mm256_sub_epi32(top, index) : index;
+        // The lowest address of each half: at steps below 2, its four pairs lie within the eight samples from there.
+        const int32_t low0 = Backward ? mirror - 1 - static_cast<int32_t>((p + 3 * step) >> sh)
+                                      : static_cast<int32_t>(p >> sh);
+        const int32_t low1 = Backward ? mirror - 1 - static_cast<int32_t>((p + 7 * step) >> sh)
+                                      : static_cast<int32_t>((p + 4 * step) >> sh);
+        __m256i pairs;
+        if ((Backward ? low0 : low1) + 8 <= length) {
+            const __m256i distance =
+                _mm256_sub_epi32(at, _mm256_set_m128i(_mm_set1_epi32(low1), _mm_set1_epi32(low0)));
+            const __m256i select =
+                _mm256_add_epi32(_mm256_shuffle_epi8(_mm256_add_epi32(distance, distance), spread), pairBytes);
+            const __m256i window =
+                _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low1)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low0)));
+            pairs = _mm256_shuffle_epi8(window, select);
         } else {
-            int32_t w0, w1, w2, w3; // near the end of the data: one 32-bit load per pair
-            std::memcpy(&w0, data + _mm_cvtsi128_si32(at), 4);
-            std::memcpy(&w1, data + _mm_extract_epi32(at, 1), 4);
-            std::memcpy(&w2, data + _mm_extract_epi32(at, 2), 4);
-            std::memcpy(&w3, data + _mm_extract_epi32(at, 3), 4);
-            pairs = _mm_setr_epi32(w0, w1, w2, w3);
+            alignas(32) int32_t address[8]; // near the end of the data: one 32-bit load per pair
+            _mm256_store_si256(reinterpret_cast<__m256i*>(address), at);
+            alignas(32) int32_t w[8];
+            for (int lane = 0; lane < 8; ++lane)
+                std::memcpy(&w[lane], data + address[lane], 4);
+            pairs = _mm256_load_si256(reinterpret_cast<const __m256i*>(w));
         }
-        const __m128i fraction = _mm_and_si128(positions, fractionBits);
-        const __m128i f = Split ? _mm_srl_epi32(fraction, highShift) : fraction;
-        const __m128i g = _mm_sub_epi32(whole, f);
-        const __m128i weights =
-            Backward ? _mm_or_si128(f, _mm_slli_epi32(g, 16)) : _mm_or_si128(g, _mm_slli_epi32(f, 16));
+        const __m256i fraction = _mm256_and_si256(positions, fractionBits);
+        const __m256i f = Split ? _mm256_srl_epi32(fraction, highShift) : fraction;
+        const __m256i g = _mm256_sub_epi32(whole, f);
+        const __m256i weights =
+            Backward ? _mm256_or_si256(f, _mm256_slli_epi32(g, 16)) : _mm256_or_si256(g, _mm256_slli_epi32(f, 16));
         // (s0 + frac x (s1 - s0)) x 2^(sh - m), exactly
-        __m256d value = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, weights));
+        const __m256i products = _mm256_madd_epi16(pairs, weights);
+        __m256d value0 = _mm256_cvtepi32_pd(_mm256_castsi256_si128(products));
+        __m256d value1 = _mm256_cvtepi32_pd(_mm256_extracti128_si256(products, 1));
         if constexpr (Split) {
-            const __m128i fl = _mm_and_si128(fraction, lowBits);
-            const __m128i minusFl = _mm_sub_epi32(_mm_setzero_si128(), fl);
-            const __m128i lowWeights =
-                Backward ? _mm_or_si128(fl, _mm_slli_epi32(minusFl, 16))
-                         : _mm_or_si128(_mm_and_si128(minusFl, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(fl, 16));
-            const __m256d low = _mm256_cvtepi32_pd(_mm_madd_epi16(pairs, lowWeights)); // (s1 - s0) x fl
-            value = _mm256_add_pd(value, _mm256_mul_pd(low, lowScale));
+            const __m256i fl = _mm256_and_si256(fraction, lowBits);
+            const __m256i minusFl = _mm256_sub_epi32(_mm256_setzero_si256(), fl);
+            const __m256i lowWeights = Backward ? _mm256_or_si256(fl, _mm256_slli_epi32(minusFl, 16))
+                                                : _mm256_or_si256(_mm256_and_si256(minusFl, lowHalves),
+                                                                  _mm256_slli_epi32(fl, 16));
+            const __m256i low = _mm256_madd_epi16(pairs, lowWeights); // (s1 - s0) x fl
+            value0 = _mm256_add_pd(value0, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(low)), lowScale));
+            value1 =
+                _mm256_add_pd(value1, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(low, 1)), lowScale));
         }
-        const __m128i v = _mm256_cvttpd_epi32(_mm256_mul_pd(value, vamp));
+        const __m128i v0 = _mm256_cvttpd_epi32(_mm256_mul_pd(value0, vamp));
+        const __m128i v1 = _mm256_cvttpd_epi32(_mm256_mul_pd(value1, vamp));
+        const __m256i v = _mm256_set_m128i(v1, v0);
         // trunc(v x 0.5) is v / 2 rounded toward zero.
-        const __m128i left = Centred ? _mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1)
-                                     : _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v), vpan));
-        const __m128i right = _mm_sub_epi32(v, left);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k),
-                         _mm_or_si128(_mm_and_si128(left, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(right, 16)));
+        const __m256i left =
+            Centred ? _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_srli_epi32(v, 31)), 1)
+                    : _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v1), vpan)),
+                                       _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v0), vpan)));
+        const __m256i right = _mm256_sub_epi32(v, left);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * k),
+                            _mm256_or_si256(_mm256_and_si256(left, lowHalves), _mm256_slli_epi32(right, 16)));
     }
 }
 
@@ -363,7 +383,7 @@ void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, floa
 #if QUIMBLES_X86_DISPATCH
     static const bool avx2 = __builtin_cpu_supports("avx2");
     FixedRun fixed;
-    if (avx2 && VoiceRunPath >= 2 && frames >= 4 && FixedRunOf(pos, advance, fixed)) {
+    if (avx2 && VoiceRunPath >= 2 && frames >= 8 && FixedRunOf(pos, advance, fixed)) {
         if (mirror)
             RunFixedAvx2<true>(data, length, mirror, fixed, frames, amp, pan, out);
         else
