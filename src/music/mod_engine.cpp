@@ -65,21 +65,30 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
     const int loopStart = sample->loopStart;
     const int loopLength = sample->loopLength;
     const int loopEnd = loopStart + loopLength;
-    // Straight runs keep i + 1 below the loop's end and the data's end; the frames around them go one by one.
-    const int runLimit = Looped && loopEnd < length ? loopEnd : length;
+    // Straight runs keep i + 1 below the data's end, or in a loop at most at the loop's end, whose frame holds a
+    // copy of the loop's first (the loader puts it there); the frames around them go one by one.
+    const int runLimit = Looped ? loopEnd + 1 : length;
+    const int dataLength = Looped ? length + 1 : length;
     int oneByOne = 0;
     for (int f = 0; f < frames;) {
         if (oneByOne == 0) {
             // Runs from eight frames on pay for their set-up against this engine's frame-by-frame loop.
             const StraightRun run = FindStraightRun(pos, step, runLimit, frames - f, 8);
             if (run.frames == 0) {
-                oneByOne = run.retry;
+                // Past the loop's end, the next frame goes back into the loop, where a run may start again.
+                oneByOne = Looped && pos >= loopEnd ? 1 : run.retry;
                 continue;
             }
-            RenderStraightRun(data, length, 0, pos, run.advance, run.frames, amp, Centred ? 0.5 : pan, out + 2 * f);
-            pos = static_cast<float>(pos + run.frames * run.advance);
-            f += run.frames;
-            oneByOne = 1; // the frame that ended the run
+            // The frame after the run sits at the next evenly spaced position too; only its addition leaves the
+            // run's spacing. Unless its index is past the limit, it goes with the run, and its addition is done
+            // here, in float, as one by one.
+            const double next = pos + run.frames * run.advance;
+            const bool withNext = f + run.frames < frames && next < runLimit - 1;
+            const int count = run.frames + (withNext ? 1 : 0);
+            RenderStraightRun(data, dataLength, 0, pos, run.advance, count, amp, Centred ? 0.5 : pan, out + 2 * f);
+            pos = withNext ? static_cast<float>(next) + step : static_cast<float>(next);
+            f += count;
+            oneByOne = withNext ? 0 : 1; // else the frame that ended the run
             continue;
         }
         --oneByOne;
@@ -91,7 +100,8 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
             // Folding an index inside the loop changes nothing (the re-based position is the one just summed),
             // so only indices past the loop's end are folded back.
             if (i >= loopEnd) {
-                i = loopStart + (i - loopStart) % loopLength;
+                // A position just past the end, as at every turn, goes back one loop length without a division.
+                i = i - loopLength < loopEnd ? i - loopLength : loopStart + (i - loopStart) % loopLength;
                 pos = static_cast<float>(i + frac + step);
             }
             j = i + 1;

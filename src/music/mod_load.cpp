@@ -137,6 +137,11 @@ bool ReadSamples(const uint8_t* at, const uint8_t* end, const char* path, Module
         }
         for (int i = 0; i < sample->length; ++i)
             sample->data[i] = static_cast<int16_t>(static_cast<int8_t>(at[i]) * 128);
+        // A looped sample never plays the frame after its loop's end: the last frame of the loop interpolates
+        // towards the loop's first instead. That frame holds a copy of the first, so that the engine can read on
+        // across the turn as if the data went straight on.
+        if (sample->loopLength > 2)
+            sample->data[sample->loopStart + sample->loopLength] = sample->data[sample->loopStart];
         at += sample->length;
     }
     return true;
