@@ -91,6 +91,15 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
             oneByOne = withNext ? 0 : 1; // else the frame that ended the run
             continue;
         }
+        if (VoiceRunPath >= 0) {
+            // Frames short of the loop's end or the sample's end need no turn: the quick way.
+            const int count = oneByOne < frames - f ? oneByOne : frames - f;
+            const int done = RenderPlainFrames(data, runLimit, pos, step, count, amp, Centred ? 0.5 : pan, out + 2 * f);
+            f += done;
+            oneByOne -= done;
+            if (oneByOne == 0 || f == frames)
+                continue;
+        }
         --oneByOne;
         int i = static_cast<int>(pos);
         double frac = static_cast<double>(pos) - i;
