@@ -164,8 +164,10 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
     // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or, without a loop, below the
     // sample's end. Only a loop that plays lies inside the data; the fields of one that doesn't may hold anything.
     const bool looped = loop.type == 1 || loop.type == 2;
-    const int32_t runLimit = looped ? loop.start + loop.length : sample.length;
-    const int32_t loopEnd = runLimit;
+    const int32_t loopEnd = looped ? loop.start + loop.length : sample.length;
+    // In a forward loop, i + 1 may reach the loop's end, whose frame holds a copy of the loop's first (the loader
+    // puts it there, one frame past the data when the loop ends with it).
+    const int32_t runLimit = loop.type == 1 ? loopEnd + 1 : loopEnd;
     // The return half of a ping-pong loop, indices loopEnd + 1 up to the next turn, reads the data mirrored at
     // 2 x loopEnd; it is run too when those indices fit in 32 bits.
     const bool runsBack = loop.type == 2 && static_cast<int64_t>(loop.start) + 2 * static_cast<int64_t>(loop.length) <
@@ -178,18 +180,25 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
             const int32_t limit = back ? loop.start + 2 * loop.length : runLimit;
             const StraightRun run = FindStraightRun(pos, step, limit, frames - k, MinRunFrames);
             if (run.frames == 0) {
-                oneByOne = run.retry;
+                // Past a forward loop's end, the next frame goes back into the loop, where a run may start again.
+                oneByOne = loop.type == 1 && pos >= loopEnd ? 1 : run.retry;
                 continue;
             }
+            // The frame after the run sits at the next evenly spaced position too; only its addition leaves the
+            // run's spacing. Unless its index is past the limit, it goes with the run, and its addition is done
+            // here, in float, as one by one.
+            const double next = pos + run.frames * run.advance;
+            const bool withNext = k + run.frames < frames && next < limit - 1;
+            const int32_t count = run.frames + (withNext ? 1 : 0);
             if constexpr (Audible)
-                RenderStraightRun(sample.data, sample.length, back ? 2 * loopEnd : 0, pos, run.advance, run.frames, amp,
+                RenderStraightRun(sample.data, sample.length + 1, back ? 2 * loopEnd : 0, pos, run.advance, count, amp,
                                   g, out);
             else
-                std::memset(out, 0, 4 * static_cast<size_t>(run.frames));
-            pos = static_cast<float>(pos + run.frames * run.advance);
-            k += run.frames;
-            out += 2 * run.frames;
-            oneByOne = 1; // the frame that ended the run
+                std::memset(out, 0, 4 * static_cast<size_t>(count));
+            pos = withNext ? static_cast<float>(next) + step : static_cast<float>(next);
+            k += count;
+            out += 2 * count;
+            oneByOne = withNext ? 0 : 1; // else the frame that ended the run
             continue;
         }
         if (Audible && VoiceRunPath >= 0) {

@@ -152,7 +152,8 @@ bool ReadSampleData(XmReader& in, const char* path, Sample& sample, uint32_t loo
             in.pos = in.size;
         return true;
     }
-    sample.data = static_cast<int16_t*>(std::malloc(frames * sizeof(int16_t)));
+    // One frame more than the data: see below.
+    sample.data = static_cast<int16_t*>(std::malloc((frames + 1) * sizeof(int16_t)));
     if (!sample.data) {
         SetModuleError("%s: out of memory for sample data", path);
         return false;
@@ -170,6 +171,12 @@ bool ReadSampleData(XmReader& in, const char* path, Sample& sample, uint32_t loo
             sample.data[i] = static_cast<int16_t>(static_cast<int8_t>(previous) * 256);
         }
     }
+    // A forward loop never plays the frame after its end: the loop's last frame interpolates towards its first
+    // instead. That frame holds a copy of the first, so that the renderer can read on across the turn as if the data
+    // went straight on; without a forward loop, the frame after the data is 0.
+    sample.data[frames] = 0;
+    if (sample.loopType == 1)
+        sample.data[sample.loopStart + sample.loopLength] = sample.data[sample.loopStart];
     if (cutShort)
         in.pos = in.size;
     return true;
