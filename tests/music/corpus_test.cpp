@@ -73,10 +73,15 @@ TEST_P(Corpus, LoadsRendersWithSoundAndRunsGiveTheBitsOfFrameByFrame) {
 }
 
 // A run holds the positions that adding the step in float frame after frame gives, also where the step lies
-// halfway between two of the position's float spacings (one time in four here) and the sums round to even.
+// halfway between two of the position's float spacings (one time in four here) and the sums round to even; so does
+// the frame after it, whose addition leaves the run. Rendered forwards or mirrored, centred or not, below 512 and
+// above, every frame is the plain formula at its position.
 TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
     uint32_t seed = 1;
     const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    std::vector<int16_t> data(1200);
+    for (int16_t& s : data)
+        s = static_cast<int16_t>(next() >> 16);
     int runs = 0;
     for (int t = 0; t < 20000; ++t) {
         const float pos = std::ldexp(1.0f + static_cast<float>(next() >> 9) * 0x1p-23f, static_cast<int>(next() % 9));
@@ -86,11 +91,24 @@ TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
             step = static_cast<float>((std::floor(step / spacing) + 0.5) * spacing);
         }
         const StraightRun run = FindStraightRun(pos, step, 600, 300, 8);
+        const int count = run.frames + (run.frames > 0 && pos + run.frames * run.advance < 599.0 ? 1 : 0);
+        const int mirror = t % 2 ? 1199 : 0;
+        const double amp = (next() >> 8) * 0x1p-24;
+        const double pan = t % 3 ? 0.5 : (next() >> 8) * 0x1p-24;
+        int16_t out[2 * 301];
+        if (count > 0)
+            RenderStraightRun(data.data(), 1200, mirror, pos, run.advance, count, amp, pan, out);
         float x = pos;
-        for (int k = 0; k < run.frames; ++k, x = x + step) {
-            ASSERT_EQ(static_cast<float>(pos + k * run.advance), x)
-                << "pos " << pos << " step " << step << " frame " << k;
-            ASSERT_LT(static_cast<int>(x) + 1, 600);
+        for (int k = 0; k < count; ++k, x = x + step) {
+            ASSERT_EQ(static_cast<float>(pos + k * run.advance), x) << "pos " << pos << " step " << step << " frame " << k;
+            const int i = static_cast<int>(x);
+            ASSERT_LT(i + 1, 600);
+            const int s0 = data[mirror ? mirror - i : i];
+            const int s1 = data[mirror ? mirror - i - 1 : i + 1];
+            const int v = static_cast<int>((s0 + (static_cast<double>(x) - i) * (s1 - s0)) * amp);
+            const int left = static_cast<int>(v * pan);
+            ASSERT_TRUE(out[2 * k] == static_cast<int16_t>(left) && out[2 * k + 1] == static_cast<int16_t>(v - left))
+                << "pos " << pos << " step " << step << " mirror " << mirror << " pan " << pan << " frame " << k;
         }
         runs += run.frames >= 8;
     }
