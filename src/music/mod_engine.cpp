@@ -79,16 +79,11 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
                 oneByOne = Looped && pos >= loopEnd ? 1 : run.retry;
                 continue;
             }
-            // The frame after the run sits at the next evenly spaced position too; only its addition leaves the
-            // run's spacing. Unless its index is past the limit, it goes with the run, and its addition is done
-            // here, in float, as one by one.
-            const double next = pos + run.frames * run.advance;
-            const bool withNext = f + run.frames < frames && next < runLimit - 1;
-            const int count = run.frames + (withNext ? 1 : 0);
-            RenderStraightRun(data, dataLength, 0, pos, run.advance, count, amp, Centred ? 0.5 : pan, out + 2 * f);
-            pos = withNext ? static_cast<float>(next) + step : static_cast<float>(next);
+            const float start = pos;
+            const int count = TakeStraightRun(run, pos, step, runLimit, frames - f);
+            RenderStraightRun(data, dataLength, 0, start, run.advance, count, amp, Centred ? 0.5 : pan, out + 2 * f);
             f += count;
-            oneByOne = withNext ? 0 : 1; // else the frame that ended the run
+            oneByOne = count > run.frames ? 0 : 1; // else the frame that ended the run
             continue;
         }
         if (VoiceRunPath >= 0) {

@@ -184,21 +184,16 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
                 oneByOne = loop.type == 1 && pos >= loopEnd ? 1 : run.retry;
                 continue;
             }
-            // The frame after the run sits at the next evenly spaced position too; only its addition leaves the
-            // run's spacing. Unless its index is past the limit, it goes with the run, and its addition is done
-            // here, in float, as one by one.
-            const double next = pos + run.frames * run.advance;
-            const bool withNext = k + run.frames < frames && next < limit - 1;
-            const int32_t count = run.frames + (withNext ? 1 : 0);
+            const float start = pos;
+            const int32_t count = TakeStraightRun(run, pos, step, limit, frames - k);
             if constexpr (Audible)
-                RenderStraightRun(sample.data, sample.length + 1, back ? 2 * loopEnd : 0, pos, run.advance, count, amp,
-                                  g, out);
+                RenderStraightRun(sample.data, sample.length + 1, back ? 2 * loopEnd : 0, start, run.advance, count,
+                                  amp, g, out);
             else
                 std::memset(out, 0, 4 * static_cast<size_t>(count));
-            pos = withNext ? static_cast<float>(next) + step : static_cast<float>(next);
             k += count;
             out += 2 * count;
-            oneByOne = withNext ? 0 : 1; // else the frame that ended the run
+            oneByOne = count > run.frames ? 0 : 1; // else the frame that ended the run
             continue;
         }
         if (Audible && VoiceRunPath >= 0) {

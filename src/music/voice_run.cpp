@@ -378,6 +378,18 @@ StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames
     return {static_cast<int32_t>(n), 0, advance};
 }
 
+int32_t TakeStraightRun(const StraightRun& run, float& pos, float step, int32_t limit, int32_t framesLeft) {
+    // The run's last addition stays below the power of two, so the frame after the run sits at the next evenly
+    // spaced position, exactly; only its own addition leaves the run's spacing, and is done here in float.
+    const double next = pos + run.frames * run.advance;
+    if (run.frames < framesLeft && next < limit - 1.0) {
+        pos = static_cast<float>(next) + step;
+        return run.frames + 1;
+    }
+    pos = static_cast<float>(next);
+    return run.frames;
+}
+
 void RenderStraightRun(const int16_t* data, int32_t length, int32_t mirror, float pos, double advance, int32_t frames,
                        double amp, double pan, int16_t* out) {
 #if QUIMBLES_X86_DISPATCH

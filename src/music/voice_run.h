@@ -18,6 +18,10 @@ struct StraightRun {
 // stretches after them. The best `minFrames` depends on how fast the caller's frames go one by one.
 StraightRun FindStraightRun(float pos, float step, int32_t limit, int32_t frames, int32_t minFrames);
 
+// How many frames of `run` from `pos` to render side by side: the run and, unless its index would reach `limit` or
+// only the run's frames are left of the `framesLeft`, the frame after it. Moves `pos` past them.
+int32_t TakeStraightRun(const StraightRun& run, float& pos, float step, int32_t limit, int32_t framesLeft);
+
 // Renders `frames` frames of linear interpolation from `pos`, the position growing by `advance` each frame:
 // v = trunc((s0 + frac x (s1 - s0)) x amp), left = trunc(v x pan), right = v - left, each kept to 16 bits. With
 // `mirror` 0 the frame at index i goes from s0 = data[i] to s1 = data[i + 1]; otherwise the data is read backwards

@@ -91,7 +91,8 @@ TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
             step = static_cast<float>((std::floor(step / spacing) + 0.5) * spacing);
         }
         const StraightRun run = FindStraightRun(pos, step, 600, 300, 8);
-        const int count = run.frames + (run.frames > 0 && pos + run.frames * run.advance < 599.0 ? 1 : 0);
+        float moved = pos;
+        const int count = run.frames > 0 ? TakeStraightRun(run, moved, step, 600, 301) : 0;
         const int mirror = t % 2 ? 1199 : 0;
         const double amp = (next() >> 8) * 0x1p-24;
         const double pan = t % 3 ? 0.5 : (next() >> 8) * 0x1p-24;
@@ -109,6 +110,9 @@ TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
             const int left = static_cast<int>(v * pan);
             ASSERT_TRUE(out[2 * k] == static_cast<int16_t>(left) && out[2 * k + 1] == static_cast<int16_t>(v - left))
                 << "pos " << pos << " step " << step << " mirror " << mirror << " pan " << pan << " frame " << k;
+        }
+        if (count > 0) {
+            ASSERT_EQ(moved, x) << "pos " << pos << " step " << step;
         }
         runs += run.frames >= 8;
     }
