@@ -1,5 +1,5 @@
 # The web build: Debian's Emscripten, with threads (the show's main and audio threads are Web Workers sharing
-# the module's memory). Libraries built for it (OpenJPEG, zlib) live in build-deps/wasm, made by scripts/setup-web.
+# the module's memory). The library built for it (OpenJPEG) lives in build-deps/wasm, made by scripts/setup-web.
 include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
 
 get_filename_component(QUIMBLES_DEPS_PREFIX "${CMAKE_CURRENT_LIST_DIR}/../build-deps/wasm" ABSOLUTE)

@@ -5,7 +5,7 @@ set(CMAKE_C_COMPILER ${QUIMBLES_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${QUIMBLES_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${QUIMBLES_MINGW_TRIPLE}-windres)
 
-# Libraries built for this target (OpenJPEG, GoogleTest) live in a prefix of their own beside the sources.
+# Libraries built for this target (OpenJPEG, FreeType, libpng, GoogleTest) live in a prefix of their own beside the sources.
 get_filename_component(QUIMBLES_DEPS_PREFIX "${CMAKE_CURRENT_LIST_DIR}/../build-deps/mingw-${CMAKE_SYSTEM_PROCESSOR}" ABSOLUTE)
 set(CMAKE_FIND_ROOT_PATH /usr/${QUIMBLES_MINGW_TRIPLE} ${QUIMBLES_DEPS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
@@ -18,10 +18,9 @@ set(ENV{PKG_CONFIG_LIBDIR} "${QUIMBLES_DEPS_PREFIX}/lib/pkgconfig:/usr/${QUIMBLE
 set(ENV{PKG_CONFIG_PATH} "")
 set(PKG_CONFIG_ARGN --static)
 
-# OpenJPEG and libxmp (a test oracle) are linked static: without these their headers would ask for DLL
-# imports (libxmp 4.5 calls its macro BUILDING_STATIC).
-string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
-string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC -DBUILDING_STATIC")
+# OpenJPEG is linked static: without this its header would ask for DLL imports.
+string(APPEND CMAKE_C_FLAGS_INIT " -DOPJ_STATIC")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -DOPJ_STATIC")
 # Link zlib (packaged for mingw with an import library too) statically, like everything else.
 set(ZLIB_USE_STATIC_LIBS ON)
 

@@ -131,6 +131,12 @@ uint32_t ChunkCrc(const uint8_t* type, const uint8_t* data, size_t dataLength) {
     return ~UpdateCrc(UpdateCrc(0xFFFFFFFFu, type, 4), data, dataLength);
 }
 
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t bytes) {
+    if (!CrcReady)
+        MakeCrcTables();
+    return ~UpdateCrc(~crc, data, bytes);
+}
+
 namespace {
 
 // What the header chunk says, and the sizes that follow from it.

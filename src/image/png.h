@@ -41,6 +41,8 @@ const char* PngError();
 
 // CRC-32 of a chunk's four type bytes followed by its data, as stored big-endian after the data.
 uint32_t ChunkCrc(const uint8_t* type, const uint8_t* data, size_t dataLength);
+// The same CRC-32 over `bytes` more bytes, continuing from `crc` (0 to start), as zlib's crc32() computes it.
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t bytes);
 
 // The Paeth predictor of the PNG row filters: a left, b above, c above-left.
 uint8_t PaethPredictor(int a, int b, int c);

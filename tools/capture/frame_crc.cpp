@@ -3,7 +3,7 @@
 // a time, then into one, which leaves 16 bytes whose CRC is that of the whole message.
 #include "frame_crc.h"
 
-#include <zlib.h>
+#include "image/png.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -69,5 +69,5 @@ uint32_t FrameCrc(uint32_t crc, const void* data, size_t bytes) {
     if (clmul && bytes >= 64)
         return FoldedCrc(crc, static_cast<const uint8_t*>(data), bytes);
 #endif
-    return static_cast<uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(bytes)));
+    return Crc32(crc, static_cast<const uint8_t*>(data), bytes);
 }
