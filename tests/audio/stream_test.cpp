@@ -74,7 +74,7 @@ protected:
 
 TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
     ASSERT_EQ(OpenSound(), 1);
-    StartMusic();
+    StartStream(FakeMixerSource());
     EXPECT_TRUE(IsMusicRunning());
     SleepMs(3000);
     const uint64_t stopAt = VirtualNow();
@@ -161,7 +161,7 @@ TEST_F(StreamTest, SetUpFailuresAreReported) {
     EXPECT_EQ(OpenSound(), -1);
     EXPECT_FALSE(CreateStreamBuffer(StreamBufferFrames));
     // Without a stream buffer the show goes on silently and the player is still freed.
-    StartMusic();
+    StartStream(FakeMixerSource());
     EXPECT_NE(StreamFault(), nullptr);
     StopMusic();
     EXPECT_EQ(fakeMixer.prepared, 1);
