@@ -134,6 +134,9 @@ static void FeederThread() {
             ok = false;
             break;
         }
+        // No sleep: the first chunk must go in as soon as the cursor passes the middle. Yielding keeps this spin,
+        // at the highest priority, from starving the rest of the machine (the sound server among it) meanwhile.
+        SleepMs(0);
     }
     if (ok)
         chunkReady.store(1, std::memory_order_release);
