@@ -135,14 +135,12 @@ TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStr
     const std::string reports = testing::internal::GetCapturedStderr();
     EXPECT_EQ(StreamFault(), nullptr);
     EXPECT_EQ(CountStreamGaps(), 1u);
-    // Reported once, with the time the feeder saw the cursor still (it may have been asleep for the first 70 ms).
+    // Reported once, with the time the feeder saw the cursor still (it may have slept through the first 70 ms).
     double seconds = 0;
-    EXPECT_EQ(sscanf(reports.c_str(), "quimbles: audio: the play cursor stood still for %lf s; the music goes on\n",
-                     &seconds),
-              1)
-        << reports;
-    EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), 1);
-    EXPECT_TRUE(seconds >= 2.9 && seconds <= 3.0) << seconds;
+    int length = 0;
+    sscanf(reports.c_str(), "quimbles: audio: the play cursor stood still for %lf s; the music goes on\n%n", &seconds,
+           &length);
+    EXPECT_TRUE(length == int(reports.size()) && seconds >= 2.9 && seconds <= 3.0) << reports;
     const uint64_t gapEnd = gapFrame + 132300;
     const uint64_t endFrame = VirtualFrameAt(VirtualNow());
     for (uint64_t f = gapFrame; f < gapEnd; ++f)
@@ -150,9 +148,6 @@ TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStr
     heard.samples.erase(heard.samples.begin() + 2 * gapFrame, heard.samples.begin() + 2 * gapEnd);
     EXPECT_EQ(CountChunkFramesInOrder(28224, endFrame - 132300), int(endFrame - 132300 - 28224));
     EXPECT_EQ(CountUnderruns(), 0u);
-    ASSERT_EQ(writes.size(), CountChunksWritten());
-    for (size_t n = 0; n < writes.size(); ++n)
-        EXPECT_EQ(writes[n].offset, (n * 14112) % 112896) << "chunk " << n;
 
     // A cursor still for the whole limit is a device gone: the stream gives up with its reason.
     FreezeVirtualPlayCursor(true);
@@ -162,11 +157,6 @@ TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStr
     ASSERT_NE(StreamFault(), nullptr);
     EXPECT_EQ(std::string(StreamFault()), "the play cursor stopped moving");
     EXPECT_EQ(exitCount.load(), 2);
-    // The ring was silenced rather than left to loop its last 0.64 s.
-    FreezeVirtualPlayCursor(false);
-    heard.samples.clear();
-    SleepMs(700);
-    EXPECT_EQ(std::count(heard.samples.begin(), heard.samples.end(), 0), ptrdiff_t(heard.samples.size()));
 }
 
 TEST_F(StreamTest, ALostBufferIsRestoredAndAFailedWriteIsDroppedInStep) {
