@@ -34,12 +34,13 @@ std::atomic<uint64_t> chunksWritten{0};
 std::atomic<uint64_t> gaps{0};
 std::atomic<bool> running{false};
 bool threadsStarted = false;
+ChunkSource source{};
 ChunkObserver chunkObserver = nullptr;
 void* observerContext = nullptr;
 uint64_t chunksRendered = 0; // touched only by the thread that owns the player
 
 void Render() {
-    chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+    chunk.store(source.render(ChunkFrames), std::memory_order_relaxed);
     if (chunkObserver)
         chunkObserver(chunksRendered, observerContext);
     ++chunksRendered;
@@ -177,9 +178,15 @@ static void MixerThread() {
 }
 
 void StartMusic() {
+    StartStream({RenderFrames, PrepareMusic, ReleaseMusic});
+}
+
+void StartStream(ChunkSource chunkSource) {
     if (running.load())
         return;
-    PrepareMusic();
+    source = chunkSource;
+    if (source.prepare)
+        source.prepare();
     chunkReady.store(0);
     renderRequest.store(0);
     stopRequest.store(0);
@@ -220,7 +227,8 @@ void StopMusic() {
         running.store(false);
         return;
     }
-    ReleaseMusic();
+    if (source.release)
+        source.release();
     ReleaseStreamBuffer();
     running.store(false);
 }

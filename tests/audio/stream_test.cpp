@@ -76,7 +76,7 @@ protected:
 
 TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
     ASSERT_EQ(OpenSound(), 1);
-    StartMusic();
+    StartStream(FakeMixerSource());
     EXPECT_TRUE(IsMusicRunning());
     SleepMs(3000);
     const uint64_t stopAt = VirtualNow();
@@ -123,7 +123,7 @@ TEST_F(StreamTest, ThreadsHandChunksOverAndTheListenerHearsThemInOrder) {
 
 TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStream) {
     ASSERT_EQ(OpenSound(), 1);
-    StartMusic();
+    StartStream(FakeMixerSource());
     SleepMs(1500);
     // The device stops for 3 s: nothing is heard meanwhile, and then the music goes on from the very next frame.
     testing::internal::CaptureStderr();
@@ -183,7 +183,7 @@ TEST_F(StreamTest, SetUpFailuresAreReported) {
     EXPECT_EQ(OpenSound(), -1);
     EXPECT_FALSE(CreateStreamBuffer(StreamBufferFrames));
     // Without a stream buffer the show goes on silently and the player is still freed.
-    StartMusic();
+    StartStream(FakeMixerSource());
     EXPECT_NE(StreamFault(), nullptr);
     StopMusic();
     EXPECT_EQ(fakeMixer.prepared, 1);
