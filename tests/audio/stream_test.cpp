@@ -133,7 +133,6 @@ TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStr
     FreezeVirtualPlayCursor(false);
     SleepMs(1500);
     const std::string reports = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(StreamFault(), nullptr);
     EXPECT_EQ(CountStreamGaps(), 1u);
     // Reported once, with the time the feeder saw the cursor still (it may have slept through the first 70 ms).
     double seconds = 0;
@@ -141,12 +140,11 @@ TEST_F(StreamTest, AStallThatPassesLeavesAGapOnlyAStallOfTheFullLimitStopsTheStr
     sscanf(reports.c_str(), "quimbles: audio: the play cursor stood still for %lf s; the music goes on\n%n", &seconds,
            &length);
     EXPECT_TRUE(length == int(reports.size()) && seconds >= 2.9 && seconds <= 3.0) << reports;
-    const uint64_t gapEnd = gapFrame + 132300;
-    const uint64_t endFrame = VirtualFrameAt(VirtualNow());
-    for (uint64_t f = gapFrame; f < gapEnd; ++f)
-        ASSERT_EQ(heard.samples[2 * f] | heard.samples[2 * f + 1], 0) << "frame " << f;
-    heard.samples.erase(heard.samples.begin() + 2 * gapFrame, heard.samples.begin() + 2 * gapEnd);
-    EXPECT_EQ(CountChunkFramesInOrder(28224, endFrame - 132300), int(endFrame - 132300 - 28224));
+    // 3 s of silence from the stop; cut out, what was heard before and after it is seamless.
+    const auto gap = heard.samples.begin() + 2 * ptrdiff_t(gapFrame);
+    EXPECT_EQ(std::count(gap, gap + 2 * 132300, 0), 2 * 132300);
+    heard.samples.erase(gap, gap + 2 * 132300);
+    EXPECT_EQ(CountChunkFramesInOrder(28224, heard.samples.size() / 2), int(heard.samples.size() / 2 - 28224));
     EXPECT_EQ(CountUnderruns(), 0u);
 
     // A cursor still for the whole limit is a device gone: the stream gives up with its reason.
