@@ -12,7 +12,8 @@ FlipPlan PlanFlip(FlipPacing* pacing, uint64_t now, bool visible, bool mayDrop) 
     } else if (now - due >= period) {
         if (mayDrop) {
             plan.show = false;
-        } else {
+        } else if (now - due >= MaxCatchUp) {
+            // Too far behind to catch up unseen: count from here.
             pacing->anchor = now;
             pacing->flips = 0;
         }

@@ -6,12 +6,16 @@
 // than that never speeds the show up: a flip that comes early waits for its time. On the platforms that can leave
 // a frame out (SDL, the browser), nothing slows it down either: a flip late by a period or more (a display that
 // cannot keep up, a thread the machine starved) is not shown, and the frames after it catch up, each drawn over
-// the one before. Windows shows every frame, so there a late flip starts the count again from now. While the
-// picture cannot be seen (a hidden page, a minimised window, a display that is not ours) nothing is shown, and the
-// flips keep their times.
+// the one before. Windows shows every frame: there a late flip is shown at once, and so are those after it, without
+// waiting, until the flips are on time again; a flip more than MaxCatchUp late starts the count again from now.
+// While the picture cannot be seen (a hidden page, a minimised window, a display that is not ours) nothing is shown,
+// and the flips keep their times.
 
 constexpr uint64_t PacingSecond = 1000000000; // the times are in nanoseconds
 constexpr uint64_t PacingFlipsPerSecond = 60;
+// The most a display that shows every frame catches up on: a few frames' hiccup is made good by flips that do not
+// wait, a longer stall is not played back at speed.
+constexpr uint64_t MaxCatchUp = PacingSecond / 4;
 
 struct FlipPacing {
     bool started;    // false: the next flip is the first of a run, shown at once

@@ -40,9 +40,15 @@ TEST(Pacing, WaitShowOrLeaveOut) {
     expect(plan(t1 + 2 * Ms), Due(t1, 1), true);
     // A hidden page shows nothing and keeps the times.
     expect(plan(t1 + Period + 1 * Ms, false), Due(t1, 2), false);
-    // Where no frame may be left out (Windows), a late one is shown and the count starts from it.
+    // Where no frame may be left out (Windows), a late one is shown at once, and so are the next ones until the
+    // flips are on time again; one late by more than a quarter of a second starts the count from now.
     expect(plan(t1 + 5 * Period, true, false), t1 + 5 * Period, true);
-    expect(plan(t1 + 5 * Period + 1 * Ms, true, false), Due(t1 + 5 * Period, 1), true);
+    expect(plan(t1 + 5 * Period + 1 * Ms, true, false), t1 + 5 * Period + 1 * Ms, true);
+    expect(plan(t1 + 5 * Period + 2 * Ms, true, false), t1 + 5 * Period + 2 * Ms, true);
+    expect(plan(t1 + 5 * Period + 3 * Ms, true, false), Due(t1, 6), true);
+    const uint64_t t2 = t1 + 7 * Period + 300 * Ms;
+    expect(plan(t2, true, false), t2, true);
+    expect(plan(t2 + 1 * Ms, true, false), Due(t2, 1), true);
 }
 
 // 600 flips (10 s of the timeline) composed in 2 ms each, on a display that holds a shown frame until its next
