@@ -22,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import statistics
 import struct
 import subprocess
 import sys
@@ -75,6 +76,33 @@ def sound_difference(sound, expected):
     return "%d of %d bytes, the first %.3f s the native sound" % (len(sound), len(expected), same / 4 / 44100)
 
 
+def music_restart(sound, head):
+    """The byte offset after the start at which `sound` begins `head` again (whole frames only), or None."""
+    at = sound.find(head, 4)
+    while at > 0 and at % 4:
+        at = sound.find(head, at + 1)
+    return at if at > 0 else None
+
+
+def same_music(sound, native, start):
+    """Whether the page's sound (from its first audible frame) is the native one, or differs from it only in the
+    tick at which the music started over: the show starts the music and then asks for its module, which the mixer
+    thread starts over at the tick after it sees the request, and on a real device that depends on when the main
+    thread got to it. Both are then the module's start up to some tick, then its start again."""
+    expected = native[start:start + len(sound)]
+    if sound == expected:
+        return True, "the sound is the native one"
+    head = native[start:start + 44100 * 4]
+    native_restart, page_restart = music_restart(native[start:], head), music_restart(sound, head)
+    if native_restart is None or page_restart is None:
+        return False, sound_difference(sound, expected)
+    music = native[start + native_restart:]
+    if sound[:page_restart] == music[:page_restart] and sound[page_restart:] == music[:len(sound) - page_restart]:
+        return True, "the native sound, with the music started over %.3f s after its first start (%.3f s in the " \
+            "native capture)" % (page_restart / 4 / 44100, native_restart / 4 / 44100)
+    return False, sound_difference(sound, expected)
+
+
 def reasons(text):
     """The program's one-line reasons ("quimbles: ..."), wherever a progress bar left them on a line; a line
     repeated at once counts once, as the page shows it."""
@@ -115,27 +143,30 @@ def native_show_seconds(native):
 
 
 def check_timeline(label, page, native_seconds, flips):
-    """The page's show lasts as long as the native one, and its picture scenes keep their times."""
+    """The page's show lasts as long as the native one, and each picture scene keeps 60 flips a second from its
+    first frame to its last: the flips' offsets from that timeline drift by less than one frame (each end taken
+    as the median of a tenth of the scene's shown flips, so that one late flip on a busy machine does not count)."""
     length = (page["endTime"] - page["startTime"]) / 1000
     if native_seconds:
         check("%s: the show lasts %.1f s, the native one %.1f s (within 3 %%)" % (label, length, native_seconds),
               abs(length / native_seconds - 1) <= 0.03)
     times = page["flipTimes"]
     period = 1000 / 60
-    worst = (0, "")
+    worst, where, latest = 0.0, "", 0.0
     for name, first, last in PICTURE_SCENES + (("logo", flips - LOGO_FLIPS + 1, flips),):
-        shown = [(k, times[k - 1]) for k in range(first, last + 1) if k <= len(times) and times[k - 1] > 0]
-        if not shown:
-            worst = (float("inf"), name + " never shown")
+        offsets = [times[k - 1] - k * period for k in range(first, last + 1) if k <= len(times) and times[k - 1] > 0]
+        if len(offsets) < 10:
+            worst, where = float("inf"), name + " hardly shown"
             break
-        k0, t0 = shown[0]
-        for k, t in shown:
-            off = abs(t - (t0 + (k - k0) * period))
-            if off > worst[0]:
-                worst = (off, "%s flip %d" % (name, k))
+        part = max(5, len(offsets) // 10)
+        drift = abs(statistics.median(offsets[-part:]) - statistics.median(offsets[:part]))
+        latest = max(latest, max(offsets) - min(offsets))
+        if drift > worst:
+            worst, where = drift, name
     left_out = sum(1 for t in times[:flips] if t == 0)
-    check("%s: every picture scene keeps its flips' 60 Hz times within one frame (worst %.1f ms at %s; %d of %d "
-          "flips left out)" % (label, worst[0], worst[1], left_out, flips), worst[0] <= period)
+    check("%s: every picture scene keeps 60 flips a second from its first frame to its last (worst drift %.1f ms, "
+          "in %s; %d of %d flips left out, the latest %.0f ms off)" % (label, worst, where, left_out, flips, latest),
+          worst <= period)
     return length, left_out
 
 
@@ -203,11 +234,11 @@ def run_checks(native, web_build, work):
                     break
                 late = [t for t in page["audio"]["underrunTimes"] + page["audio"]["dropoutTimes"]
                         if t <= SOUND_SECONDS]
-                if sound == expected and not late:
+                if not late:
                     break
-                print("NOTE  %s: the page's sound missed its time (underruns or short blocks at %s s; %s; load "
-                      "average %.1f); playing the page once more (1 run retried)"
-                      % (label, ["%.1f" % t for t in late], sound_difference(sound, expected), os.getloadavg()[0]))
+                print("NOTE  %s: the page's sound missed its time (underruns or short blocks at %s s; load average "
+                      "%.1f): the machine did not run the page's workers in time; playing the page once more (1 run "
+                      "retried)" % (label, ["%.1f" % t for t in late], os.getloadavg()[0]))
         finally:
             for load in loads:
                 load.kill()
@@ -226,8 +257,8 @@ def run_checks(native, web_build, work):
         if full:
             check_frames(label, page, native_crcs, flips)
             audio = page["audio"]
-            check("%s: the first %d s of sound played equal the native WAV's" % (label, SOUND_SECONDS),
-                  sound == expected, sound_difference(sound, expected))
+            same, how = same_music(sound, native_sound, start)
+            check("%s: the first %d s of sound played are the native WAV's (%s)" % (label, SOUND_SECONDS, how), same)
             early = [t for t in audio["underrunTimes"] + audio["dropoutTimes"] if t <= SOUND_SECONDS]
             check("%s: no underrun or dropout in the first %d s of sound" % (label, SOUND_SECONDS), not early,
                   str(early))
