@@ -151,7 +151,7 @@ bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float st
 // exactly 0) the frames are zeros and only the position and the sample's end are followed.
 template <bool AudibleVoice> struct XmVoice {
     static constexpr bool Audible = AudibleVoice;
-    static constexpr int32_t MinRunFrames = 16; // runs shorter than this cost more than RenderPlainFrames
+    static constexpr int32_t MinRunFrames = 8; // runs shorter than this cost more than RenderPlainFrames
     const Sample& sample;
     PlayedLoop loop;
     const int16_t* data;
