@@ -321,10 +321,12 @@ int16_t* RenderFrames(int frames) {
         int16_t* buffer = player.mixBuffers[0][ch];
         int32_t& quiet = player.quietFrom[ch];
         if (quiet <= frames) {
-            // The surplus is 0: so is the whole buffer once the frames before quietFrom are (the frames past
-            // writePosition are written before they are read).
-            std::memset(buffer, 0, 4 * static_cast<size_t>(quiet));
-            quiet = 0;
+            // The surplus is 0: the frames it would move to get zeros instead (only those before quietFrom need
+            // them), and the frames past those stay as they were.
+            const int32_t moved = player.writePosition - frames;
+            std::memset(buffer, 0, 4 * static_cast<size_t>(quiet < moved ? quiet : moved));
+            if (quiet <= moved)
+                quiet = 0;
             continue;
         }
         if (surplus > 0)
