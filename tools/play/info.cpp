@@ -9,11 +9,7 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-// A name field as stored, less the zero bytes that pad it: printable ASCII as it is, every other byte (control
-// bytes, DOS code page characters) as \xNN and the backslash doubled, so that the line says exactly what is there.
-std::string Shown(const char* field, size_t size) {
+std::string ShownName(const char* field, size_t size) {
     while (size > 0 && field[size - 1] == 0)
         --size;
     std::string text;
@@ -25,6 +21,8 @@ std::string Shown(const char* field, size_t size) {
     }
     return text;
 }
+
+namespace {
 
 // The tracker a MOD's tag names.
 const char* ModTracker(const char* tag) {
@@ -48,9 +46,9 @@ void PrintModule(const char* path, const Module& module, int64_t frames) {
     std::printf("%s\n", path);
     if (module.isXm) {
         std::printf("  format       XM %d.%02x, %s\n", module.formatVersion >> 8, module.formatVersion & 0xff,
-                    Shown(module.tracker, sizeof module.tracker).c_str());
+                    ShownName(module.tracker, sizeof module.tracker).c_str());
     } else {
-        std::printf("  format       MOD %s, %s\n", Shown(module.tracker, 4).c_str(), ModTracker(module.tracker));
+        std::printf("  format       MOD %s, %s\n", ShownName(module.tracker, 4).c_str(), ModTracker(module.tracker));
     }
     int samples = 0;
     for (int32_t i = 1; i <= module.instrumentCount; ++i)
@@ -58,20 +56,20 @@ void PrintModule(const char* path, const Module& module, int64_t frames) {
     const long tenths = long((frames * 10 + 22050) / 44100);
     std::printf("  title        %s\n  channels     %d\n  orders       %d\n  patterns     %d\n  instruments  %d\n"
                 "  samples      %d\n  length       %ld:%02ld.%ld\n",
-                Shown(module.name, sizeof module.name).c_str(), module.channelCount, module.songLength,
+                ShownName(module.name, sizeof module.name).c_str(), module.channelCount, module.songLength,
                 module.patternCount, module.isXm ? module.instrumentCount : 0, module.isXm ? samples : 31, tenths / 600,
                 tenths / 10 % 60, tenths % 10);
     if (!module.isXm) {
         for (int s = 1; s <= 31; ++s)
-            std::printf("  sample %-6d%s\n", s, Shown(module.modSamples[s].name, 22).c_str());
+            std::printf("  sample %-6d%s\n", s, ShownName(module.modSamples[s].name, 22).c_str());
         return;
     }
     for (int32_t i = 1; i <= module.instrumentCount; ++i) {
         const Instrument& instrument = module.instruments[i];
-        std::printf("  instrument %-3d%s\n", i, Shown(instrument.name, 22).c_str());
+        std::printf("  instrument %-3d%s\n", i, ShownName(instrument.name, 22).c_str());
         for (int32_t s = 0; s < instrument.sampleCount; ++s) {
             const std::string number = std::to_string(i) + "." + std::to_string(s + 1);
-            std::printf("  sample %-6s%s\n", number.c_str(), Shown(instrument.samples[s].name, 22).c_str());
+            std::printf("  sample %-6s%s\n", number.c_str(), ShownName(instrument.samples[s].name, 22).c_str());
         }
     }
 }

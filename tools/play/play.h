@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,8 @@ int PlayLive(const PlayOptions& options);
 // Prints each module's format, tracker, title, counts, song length and instrument and sample names (info.cpp).
 // Returns the process exit status: 1 when a module was refused.
 int PrintInfo(const PlayOptions& options);
+
+// A name field of a module as stored, less the zero bytes that pad it: printable ASCII as it is, every other byte
+// (control bytes, DOS code page characters) as \xNN and the backslash doubled, so that it shows exactly what is
+// there and sends no control codes to a terminal.
+std::string ShownName(const char* field, size_t size);
