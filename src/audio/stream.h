@@ -28,6 +28,9 @@ bool IsMusicRunning();
 const char* StreamFault();
 // Chunks written into the stream buffer since StartMusic.
 uint64_t CountChunksWritten();
+// Gaps heard since StartMusic: times the play cursor stood still long enough for the device to run dry and then
+// moved on (each also reported on stderr). The music goes on after a gap without losing or repeating a frame.
+uint64_t CountStreamGaps();
 
 // Called on the audio thread right after each chunk is rendered, while that thread owns the player: the place to
 // read player state without racing the mixer. `chunk` counts from 0 at StartMusic. Set it before StartMusic.

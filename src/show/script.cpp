@@ -91,6 +91,8 @@ void PlayMovie() {
         for (int32_t i = 0; i < frames && !Ending(); i++) {
             ClearFrame();
             DrawMovieFrame(i, FrameBuffer);
+            // The frame clock paces the movie: each frame is shown as soon as it is drawn.
+            StartFlipTimeline();
             ShowFrame();
             // The mark moves before the pause, so each pause is counted in the next frame's reading and the
             // frames that pause alternate with frames that do not.
@@ -124,8 +126,14 @@ static bool Abandon() {
     return false;
 }
 
+// Loads a picture scene's picture; its frames then keep 60 a second from the first one on, whatever the loading
+// took.
 static bool Load(AssetIndex asset) {
-    return !Ending() && LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
+    if (Ending() || !LoadPicture(AssetTable[asset].path, AssetTable[asset].size)) {
+        return false;
+    }
+    StartFlipTimeline();
+    return true;
 }
 
 bool RunDemoScript() {
