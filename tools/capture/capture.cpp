@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@ struct Options {
     int scale = 1;             // every pixel of the show becomes a scale x scale block of the video
     int width = 0, height = 0; // the video's frame; 0 until CheckOptions: the scaled picture's own size
     bool chroma444 = false;    // H.264 in 4:4:4 (High 4:4:4 Predictive) rather than 4:2:0 (High)
+    int crf = 12;              // x264's constant quality: lower is better; 0 is lossless (4:4:4 only)
     double seconds = -1;       // the video stops after this much of the show; below 0: the whole show
     std::string video, wav, frameLog;
 };
@@ -147,7 +149,7 @@ void OnShowFrame(const uint32_t* frame) {
 void Usage(std::FILE* out) {
     std::fputs(
         "usage: quimbles-capture [--data DIR] [--fps N] [--video OUT] [--scale N] [--size WxH] [--chroma 420|444]\n"
-        "                        [--seconds S] [--wav OUT.wav] [--frame-log FILE]\n"
+        "                        [--crf N] [--seconds S] [--wav OUT.wav] [--frame-log FILE]\n"
         "\n"
         "Runs the whole show on the virtual platform, as fast as the machine allows, and writes what it\n"
         "shows and plays. The show's timing is virtual, so every run gives the same frames and sound.\n"
@@ -164,6 +166,9 @@ void Usage(std::FILE* out) {
         "                    scaled picture's size); for 4K: --scale 4 --size 3840x2160\n"
         "  --chroma 420|444  H.264 colour resolution (default: 420, which every player decodes; 444 keeps\n"
         "                    full colour but needs the High 4:4:4 Predictive profile, which many do not)\n"
+        "  --crf N           H.264 quality, 0 to 51, lower is better and larger (default: 12, chosen\n"
+        "                    by measurement to stay visually lossless at every scale); 0 is lossless and\n"
+        "                    needs --chroma 444\n"
         "  --seconds S       the video holds only the show's first S seconds (a quick look at the settings);\n"
         "                    the frame log and --wav still cover the whole show\n"
         "  --wav OUT.wav     write the sound as heard (PCM, 16-bit, stereo, 44100 Hz)\n"
@@ -212,6 +217,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         } else if (arg == "--chroma") {
             options->chroma444 = value == "444";
             wrong = value == "420" || value == "444" ? nullptr : "--chroma needs 420 or 444";
+        } else if (arg == "--crf") {
+            wrong = ParseWhole(value, 0, 51, &options->crf) ? nullptr : "--crf needs a whole number from 0 to 51";
         } else if (arg == "--seconds") {
             char* end = nullptr;
             options->seconds = std::strtod(value.c_str(), &end);
@@ -280,6 +287,10 @@ bool CheckOptions(Options* options) {
                      options->width, options->height);
         return false;
     }
+    if (options->crf == 0 && !options->chroma444) {
+        std::fprintf(stderr, "quimbles-capture: --crf 0 (lossless) needs --chroma 444\n");
+        return false;
+    }
     if (!options->video.empty() && !HaveFfmpeg()) {
         std::fprintf(stderr, "quimbles-capture: --video needs ffmpeg, which was not found (Debian: apt-get install "
                              "ffmpeg)\n");
@@ -308,39 +319,44 @@ fs::path MakeWorkFolder(const Options& options) {
 }
 
 // The lowest H.264 level whose limits on frame size (macroblocks, and each side at most the square root of 8 times
-// that) and on macroblocks per second hold the video, so that a decoder built for that level takes it; empty when
-// even level 6.2 does not.
+// that) and on macroblocks per second hold the video, with its bit rate limit for the High profile (kbit/s), which
+// also serves as the size of the decoder's buffer: a decoder built for that level then takes the stream. Empty
+// when even level 6.2 cannot hold it.
 std::string H264Level(int width, int height, int fps) {
     struct Level {
         const char* name;
-        long maxFrame, maxRate;
+        long maxFrame, maxRate, maxBitRate;
     };
     static const Level levels[] = {
-        {"3", 1620, 40500},     {"3.1", 3600, 108000},    {"3.2", 5120, 216000},     {"4", 8192, 245760},
-        {"4.2", 8704, 522240},  {"5", 22080, 589824},     {"5.1", 36864, 983040},    {"5.2", 36864, 2073600},
-        {"6", 139264, 4177920}, {"6.1", 139264, 8355840}, {"6.2", 139264, 16711680},
+        {"3", 1620, 40500, 12500},        {"3.1", 3600, 108000, 17500},       {"3.2", 5120, 216000, 25000},
+        {"4", 8192, 245760, 25000},       {"4.2", 8704, 522240, 62500},       {"5", 22080, 589824, 168750},
+        {"5.1", 36864, 983040, 300000},   {"5.2", 36864, 2073600, 300000},    {"6", 139264, 4177920, 300000},
+        {"6.1", 139264, 8355840, 600000}, {"6.2", 139264, 16711680, 1000000},
     };
     const long across = (width + 15) / 16, down = (height + 15) / 16;
     for (const Level& level : levels) {
         const long side = long(std::sqrt(8.0 * double(level.maxFrame)));
         if (across * down <= level.maxFrame && across <= side && down <= side && across * down * fps <= level.maxRate) {
-            return level.name;
+            const std::string rate = std::to_string(level.maxBitRate) + "k";
+            return std::string(" -level ") + level.name + " -maxrate " + rate + " -bufsize " + rate;
         }
     }
     return "";
 }
 
 // ffmpeg's options for the video stream. Lossless containers get FFV1. Everything else gets H.264 for players:
-// 4:2:0 in the High profile at the level the frame needs (or 4:4:4 when asked), the colours tagged as the BT.709
-// they were converted with, which is also what players assume for HD sizes when a video does not say.
+// 4:2:0 in the High profile within the level the frame needs (or 4:4:4 when asked), the colours tagged as the
+// BT.709 they were converted with, which is also what players assume for HD sizes when a video does not say.
+// superfast is the fastest preset that still writes the High profile (ultrafast leaves out CABAC and the 8x8
+// transform, which makes it Baseline). Lossless H.264 (--crf 0) cannot keep to any level's bit rate, so it
+// claims none.
 std::string VideoCodec(const Options& options) {
     if (IsLosslessContainer(options.video)) {
         return "-c:v ffv1 -pix_fmt bgr0";
     }
-    const std::string level = H264Level(options.width, options.height, options.fps);
-    return std::string("-c:v libx264 -preset superfast -crf 14 ") +
+    return "-c:v libx264 -preset superfast -crf " + std::to_string(options.crf) + " " +
            (options.chroma444 ? "-pix_fmt yuv444p -profile:v high444" : "-pix_fmt yuv420p -profile:v high") +
-           (level.empty() ? "" : " -level " + level) +
+           (options.crf > 0 ? H264Level(options.width, options.height, options.fps) : "") +
            " -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv";
 }
 
@@ -453,6 +469,11 @@ int main(int argc, char** argv) {
     if (!CheckOptions(&capture.options)) {
         return 1;
     }
+#ifdef SIGPIPE
+    // An encoder that stops early (refusing its options, say) breaks the pipe: the write then fails and says so,
+    // rather than the signal ending the capture without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const fs::path workDir = MakeWorkFolder(capture.options);
     if (workDir.empty()) {
         return 1;
