@@ -5,18 +5,23 @@
 // as walking the canonical-code tree. Bits come from a machine-word buffer refilled with one word load.
 //
 // Each Huffman block runs in two loops. The fast loop runs while at least FastInputMargin bytes of input are left:
-// there no symbol can read past the input, so it refills without branches and without checks; it copies matches a
-// word at a time, overshooting their end, while they leave room for that. The careful loop finishes the block near
-// the end of the input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing
-// the stream once it has used a bit that is not there.
+// there no symbol can read past the input, so it refills without branches and without checks; it takes two
+// literals at a time where their codes fit in one table index together, and copies matches a word at a time,
+// overshooting their end, while they leave room for that. The careful loop finishes the block near the end of the
+// input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing the stream once
+// it has used a bit that is not there.
 #include "image/inflate.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "app/cpu.h"
 
 static_assert(std::endian::native == std::endian::little, "the bit reader loads little-endian words");
 
 uint32_t OutputLimit;
+int InflatePath = 1;
 
 namespace {
 
@@ -31,11 +36,15 @@ constexpr bool WideWord = WordBits == 64;
 // A refill leaves at least this many bits in the buffer.
 constexpr uint32_t RefilledBits = WordBits - 8;
 
-// A table entry: bits 0..7 the bits it consumes (code length plus extra bits), 8..11 the code length (for a
-// subtable link: the subtable's index width), 12..15 flags, 16..31 value (literal or code-length symbol, length or
-// distance base, subtable offset). Subtable links, the end of block and invalid codes all carry Exceptional, so
-// that the common kinds need one test each.
-enum : uint32_t { Literal = 0x1000, Exceptional = 0x2000, Subtable = 0x4000, EndOfBlock = 0x8000 };
+// A table entry: bits 0..4 the bits it consumes (code length plus extra bits), bit 7 the Pair flag, 8..11 the code
+// length (for a subtable link: the subtable's index width), 12..15 flags, 16..31 value (literal or code-length
+// symbol, length or distance base, subtable offset). Subtable links, the end of block and invalid codes all carry
+// Exceptional, so that the common kinds need one test each. A Pair entry holds two literals, the first in bits
+// 16..23 and the second in 24..31, and consumes both codes; the first code alone is as long as the code length
+// field says. The Pair flag lies above the bits a shift by the entry takes and below the ones the fast loop keeps
+// exact in its bit count (see FastLoop). Length and distance entries have bits 5..7 and 12..13 clear, so that their
+// low byte and their second byte can serve as bit counts unmasked (see EntryValue).
+enum : uint32_t { Pair = 0x80, EndOfBlock = 0x1000, Literal = 0x2000, Subtable = 0x4000, Exceptional = 0x8000 };
 
 constexpr uint32_t InvalidEntry = Exceptional;
 
@@ -58,16 +67,21 @@ constexpr int CodeLengthBits = 7;
 constexpr int LiteralTableSize = (1 << LiteralBits) + 288 * (1 << (15 - LiteralBits));
 constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - DistanceBits));
 
-// The fast loop's margins. Per round it refills at most twice with a 64-bit word and six times with a 32-bit one,
-// each load reading one word and advancing at most one word less a byte. It writes at most three literals, or two
-// and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
-// DecodeFast). Within FastOutputMargin of the end of the output a second instance of the loop checks each match and
-// copies the ones that do not leave room for the overshoot exactly.
-constexpr size_t MaxRefillsPerRound = WideWord ? 2 : 6;
+// The fast loop's margins. Per round it refills at most three times with a 64-bit word and six times with a 32-bit
+// one, each load reading one word and advancing at most one word less a byte. It takes at most three literal
+// entries, each stored as two bytes and reading the byte after them (up to six literals, touching seven bytes), or
+// two and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
+// FastLoop), and it leaves a byte before the limit. Within FastOutputMargin of the end of the output a second
+// instance of the loop checks each match and copies the ones that do not leave room for the overshoot exactly.
+constexpr size_t MaxRefillsPerRound = WideWord ? 3 : 6;
 constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
 constexpr uint32_t CopyOvershoot = 16;
-constexpr uint32_t FastOutputMargin = 2 + 258 + CopyOvershoot;
-constexpr uint32_t TailOutputMargin = 3;
+constexpr uint32_t FastOutputMargin = 4 + 258 + CopyOvershoot + 1;
+constexpr uint32_t TailOutputMargin = 7;
+// The share of literals, in percent, that must be able to pair for a block to have pairs, and the input that must be
+// left.
+constexpr uint32_t PairShare = 30;
+constexpr size_t PairInput = 4096;
 
 // Templates give each symbol's entry without its code length: flags, value and, in the consumed-bits field, the
 // number of extra bits.
@@ -83,6 +97,8 @@ uint32_t BlockTables[LiteralTableSize + DistanceTableSize];
 uint32_t FixedTables[LiteralTableSize + DistanceTableSize];
 uint32_t CodeLengthTable[1 << CodeLengthBits];
 bool TablesReady;
+// Whether BlockTables holds literal pairs.
+bool BlockPairs;
 
 const char* ErrorText = "";
 const char* DistanceFault = "";
@@ -150,13 +166,18 @@ inline uint32_t LookUp(const uint32_t* table, int primaryBits, BitWord& bits, ui
     return e;
 }
 
-// The value of a length or distance entry: its base plus the extra bits after the code. Consumes both.
+// The value of a length or distance entry: its base plus the extra bits after its code, of the bits it consumes
+// (its low byte, at most 28) those above the code (its second byte).
+inline uint32_t EntryValue(uint32_t e, BitWord bits) {
+    return (e >> 16) + static_cast<uint32_t>((bits & ((BitWord(1) << (e & 0xFF)) - 1)) >> ((e >> 8) & (WordBits - 1)));
+}
+
+// The same, consuming the bits.
 inline uint32_t TakeValue(uint32_t e, BitWord& bits, uint32_t& count) {
-    uint32_t taken = e & 31;
-    uint32_t extra = static_cast<uint32_t>(bits & ((BitWord(1) << taken) - 1)) >> ((e >> 8) & 15);
-    bits >>= taken;
-    count -= taken;
-    return (e >> 16) + extra;
+    const uint32_t value = EntryValue(e, bits);
+    bits >>= e & 31;
+    count -= e & 31;
+    return value;
 }
 
 uint32_t ReverseCode(uint32_t code, int length) {
@@ -253,6 +274,57 @@ bool BuildTable(const uint8_t* lengths, int count, const uint32_t* templates, ui
             for (uint32_t k = ReverseCode(code, length) >> primaryBits; k < (1u << subBits);
                  k += 1u << (length - primaryBits))
                 sub[k] = entry;
+        }
+    }
+    return true;
+}
+
+// Literal pairs in a literal/length primary table built from lengths: where a literal's code leaves room in the
+// index for the whole code of a second literal, the entry takes both. The entries of a first literal are those
+// indexed by its code and any higher bits; those higher bits index the second code's entry in the table as
+// BuildTable left it, of which a copy is kept while the pairs are written.
+//
+// Pairs pay only where literals come in runs, and in blocks long enough to repay the table: a code of length n
+// stands for a symbol of probability about 2^-n, so the lengths tell how often a literal is followed by one that
+// pairs with it, and the input left bounds the block's length. Below PairShare of the literals, or with less than
+// PairInput bytes of input left, no pairs are made, and false is returned.
+bool PairLiterals(const uint8_t* lengths, uint32_t* table, size_t inputLeft) {
+    if (InflatePath == 0 || (InflatePath == 1 && inputLeft < PairInput))
+        return false;
+    // Probabilities in units of 2^-15.
+    uint32_t mass[16] = {};
+    int shortest = 16;
+    for (int s = 0; s < 256; ++s) {
+        mass[lengths[s]] += 1u << (15 - lengths[s]);
+        if (lengths[s] && lengths[s] < shortest)
+            shortest = lengths[s];
+    }
+    mass[0] = 0;
+    uint32_t upTo[16] = {}, literalMass = 0;
+    uint64_t pairMass = 0;
+    for (int n = 1; n < 16; ++n)
+        upTo[n] = upTo[n - 1] + mass[n];
+    for (int n = 1; n < LiteralBits; ++n) {
+        literalMass += mass[n];
+        pairMass += uint64_t(mass[n]) * upTo[LiteralBits - n];
+    }
+    if (shortest + shortest > LiteralBits ||
+        (InflatePath == 1 && pairMass < uint64_t(literalMass) * PairShare * (1u << 15) / 100))
+        return false;
+    uint32_t single[1 << (LiteralBits - 1)];
+    std::memcpy(single, table, sizeof(uint32_t) << (LiteralBits - shortest));
+    uint16_t codes[286];
+    AssignCanonicalCodes(lengths, 286, codes);
+    for (int s = 0; s < 256; ++s) {
+        const uint32_t length = lengths[s];
+        if (length == 0 || length + shortest > LiteralBits)
+            continue;
+        const uint32_t room = LiteralBits - length, code = ReverseCode(codes[s], length);
+        const uint32_t first = table[code];
+        for (uint32_t j = 0; j < (1u << room); ++j) {
+            const uint32_t second = single[j];
+            const bool fits = (second & Literal) && (second & 31) <= room;
+            table[code + (j << length)] = fits ? (first | Pair | (second & 0xFF0000) << 8) + (second & 31) : first;
         }
     }
     return true;
@@ -364,6 +436,7 @@ bool ReadDynamicCodes(BitReader& r) {
         ErrorText = "over-subscribed literal/length code";
         return false;
     }
+    BlockPairs = PairLiterals(literalLengths, BlockTables, r.length - std::min(r.next, r.length));
     // A broken distance code matters only if the block has a match; its table is then all invalid entries.
     DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
@@ -441,13 +514,24 @@ enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 // The fast loop: runs the block while both margins hold. Works on copies of the reader's fields, which stores into
 // the output could otherwise be taken to change.
 //
-// Within the loop only the low byte of count is kept exact: entries are subtracted whole (their low byte is the
-// number of bits they consume, never more than count), and shifts take count and entries modulo the word size.
-// Each round starts with a full buffer and the entry for its first code already looked up, so that the next
-// lookup overlaps the copy of a match. The instance for the tail of the output checks each match's room.
-template <bool Tail>
-[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
-                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+// Within the loop only count modulo the word size is kept exact: entries are subtracted whole (below the Pair flag
+// their low byte is the number of bits they consume, never more than count), and shifts take count and entries
+// modulo the word size.
+//
+// Every step starts with its entry already looked up. With a 64-bit word each entry is looked up before the refill
+// that follows the code before it, so that the refill, which waits on the count, stays off the chain of lookups
+// that each wait on the one before: a step starts with at least 28 bits, which a literal code (at most 15) and the
+// next lookup, or a length code with its extra bits (at most 20) and the distance table's index need, and refills
+// after the first lookup; a match's distance (at most 28 bits) leaves 28 of a refill's 56. A 32-bit word refills
+// before each lookup instead.
+//
+// A match's word-wide copy overwrites up to 15 bytes past its end and puts them back. With Pairs a literal entry is
+// stored as two bytes and the output moves on by one or two, so the byte at the new position may have been
+// overwritten: `spare` keeps what the byte at the output position held before the loop, and is put back when the
+// loop ends. The instance for the tail of the output checks each match's room.
+template <bool Tail, bool Pairs>
+[[gnu::always_inline]] inline BlockStatus FastLoop(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                                   uint8_t* output, uint32_t& o, uint32_t limit) {
     constexpr uint32_t OutputMargin = Tail ? TailOutputMargin : FastOutputMargin;
     if (limit - o < OutputMargin || r.length < FastInputMargin || r.next > r.length - FastInputMargin)
         return BlockGoesOn;
@@ -461,43 +545,57 @@ template <bool Tail>
     BitWord bits = r.bits;
     uint32_t count = r.count;
     BlockStatus status = BlockGoesOn;
+    uint8_t spare = *out;
     // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
-    auto refill = [&] {
+    auto refill = [&]() __attribute__((always_inline)) {
         bits |= LoadWord(in) << (count & ShiftMask);
         in += (~count & ShiftMask) >> 3;
         count |= RefilledBits;
     };
-    auto consume = [&](uint32_t e) {
+    auto consume = [&](uint32_t e) __attribute__((always_inline)) {
         bits >>= e & ShiftMask;
         count -= e;
     };
-    // The first refill needs the entry check's margin; each round then refills at most MaxRefillsPerRound times.
+    // The entry of the next code in table, and the refill that ends a step.
+    auto lookUpAndRefill = [&](const uint32_t* table, uint32_t mask) __attribute__((always_inline)) {
+        uint32_t e;
+        if constexpr (WideWord) {
+            e = table[bits & mask];
+            refill();
+        } else {
+            refill();
+            e = table[bits & mask];
+        }
+        return e;
+    };
+    auto literals = [&](uint32_t e) __attribute__((always_inline)) {
+        consume(e);
+        if constexpr (Pairs) {
+            const uint32_t n = 1 + (e >> 7 & 1);
+            spare = out[n];
+            const uint16_t both = static_cast<uint16_t>(e >> 16);
+            std::memcpy(out, &both, 2);
+            out += n;
+        } else {
+            *out++ = static_cast<uint8_t>(e >> 16);
+        }
+    };
     refill();
     uint32_t e = tables[bits & LiteralMask];
     while (in <= inputLast && out <= outputLast) {
         if (e & Literal) {
-            // Up to three literals from one refill (45 bits); a 32-bit word refills after each.
-            consume(e);
-            *out++ = static_cast<uint8_t>(e >> 16);
-            if constexpr (!WideWord)
-                refill();
-            e = tables[bits & LiteralMask];
+            // Up to three literal entries between tests of the margins.
+            literals(e);
+            e = lookUpAndRefill(tables, LiteralMask);
             if (e & Literal) {
-                consume(e);
-                *out++ = static_cast<uint8_t>(e >> 16);
-                if constexpr (!WideWord)
-                    refill();
-                e = tables[bits & LiteralMask];
+                literals(e);
+                e = lookUpAndRefill(tables, LiteralMask);
                 if (e & Literal) {
-                    consume(e);
-                    *out++ = static_cast<uint8_t>(e >> 16);
-                    refill();
-                    e = tables[bits & LiteralMask];
+                    literals(e);
+                    e = lookUpAndRefill(tables, LiteralMask);
                     continue;
                 }
             }
-            // A length code and a distance with their extra bits take up to 48 bits.
-            refill();
         }
         if (e & Exceptional) {
             if (e & Subtable) {
@@ -505,10 +603,8 @@ template <bool Tail>
                 count -= LiteralBits;
                 e = tables[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
                 if (e & Literal) {
-                    consume(e);
-                    *out++ = static_cast<uint8_t>(e >> 16);
-                    refill();
-                    e = tables[bits & LiteralMask];
+                    literals(e);
+                    e = lookUpAndRefill(tables, LiteralMask);
                     continue;
                 }
             }
@@ -523,12 +619,9 @@ template <bool Tail>
                 break;
             }
         }
-        uint32_t length =
-            (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
+        uint32_t length = EntryValue(e, bits);
         consume(e);
-        if constexpr (!WideWord)
-            refill();
-        e = tables[DistanceTableOffset + (bits & DistanceMask)];
+        e = lookUpAndRefill(tables + DistanceTableOffset, DistanceMask);
         if (e & Exceptional) {
             if (e & Subtable) {
                 bits >>= DistanceBits;
@@ -543,7 +636,7 @@ template <bool Tail>
         }
         uint32_t distance;
         if constexpr (WideWord) {
-            distance = (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
+            distance = EntryValue(e, bits);
             consume(e);
         } else {
             // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
@@ -560,16 +653,19 @@ template <bool Tail>
             status = BlockFailed;
             break;
         }
-        refill();
+        // With a 64-bit word at least 28 bits are left: enough for the next step to look up a distance before it
+        // refills.
+        if constexpr (!WideWord)
+            refill();
         e = tables[bits & LiteralMask];
         if (!Tail || length + CopyOvershoot <= uint32_t(outputEnd - out)) {
-            // The 16 bytes after the match are put back as they were: no byte past the output position is ever
-            // left changed, even where the stream ends with this match.
+            // The 16 bytes after the match are put back as they were.
             uint8_t after[CopyOvershoot];
             std::memcpy(after, out + length, CopyOvershoot);
             CopyMatchFast(out, distance, length);
             std::memcpy(out + length, after, CopyOvershoot);
             out += length;
+            spare = after[0];
             continue;
         }
         // Near the end of the output: an exact copy, cut at the limit.
@@ -577,12 +673,49 @@ template <bool Tail>
             length = uint32_t(outputEnd - out);
         CopyMatch(out, distance, length);
         out += length;
+        if (out < outputEnd)
+            spare = *out;
     }
+    if (Pairs && out < outputEnd)
+        *out = spare;
     r.next = static_cast<size_t>(in - r.data);
     r.bits = bits;
-    r.count = count & 0xFF;
+    r.count = count & ShiftMask;
     o = static_cast<uint32_t>(out - output);
     return status;
+}
+
+// The fast loops of a block: the instance for the bulk of the output, then the one for its tail.
+template <bool Pairs>
+[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+    const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
+    return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
+}
+
+#if QUIMBLES_X86_DISPATCH
+// The same compiled for processors with BMI2, whose shifts by a register leave the flags alone and need not go
+// through CL.
+template <bool Pairs>
+[[gnu::noinline, gnu::target("bmi2")]] BlockStatus DecodeFastBmi2(BitReader& r, const uint32_t* tables,
+                                                                  const char* distanceFault, uint8_t* output,
+                                                                  uint32_t& o, uint32_t limit) {
+    const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
+    return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
+}
+#endif
+
+// A block's fast loops on the path that InflatePath and the processor choose.
+BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* distanceFault, uint8_t* output,
+                            uint32_t& o, uint32_t limit, bool pairs) {
+#if QUIMBLES_X86_DISPATCH
+    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    if (bmi2 && InflatePath >= 1)
+        return pairs ? DecodeFastBmi2<true>(r, tables, distanceFault, output, o, limit)
+                     : DecodeFastBmi2<false>(r, tables, distanceFault, output, o, limit);
+#endif
+    return pairs ? DecodeFast<true>(r, tables, distanceFault, output, o, limit)
+                 : DecodeFast<false>(r, tables, distanceFault, output, o, limit);
 }
 
 // The careful loop: one symbol at a time, every bound checked. Sets full when the output reaches the limit.
@@ -602,8 +735,10 @@ template <bool Tail>
         }
         uint32_t e = LookUp(tables, LiteralBits, r.bits, r.count);
         if (e & Literal) {
-            r.bits >>= e & 31;
-            r.count -= e & 31;
+            // Of a pair only the first literal, so that every path stops at the same byte of a stream that ends early.
+            const uint32_t taken = (e >> 8) & 15;
+            r.bits >>= taken;
+            r.count -= taken;
             output[o++] = static_cast<uint8_t>(e >> 16);
             continue;
         }
@@ -723,9 +858,7 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
         }
 
         bool full = false;
-        BlockStatus status = DecodeFast<false>(r, tables, distanceFault, output, o, limit);
-        if (status == BlockGoesOn)
-            status = DecodeFast<true>(r, tables, distanceFault, output, o, limit);
+        BlockStatus status = DecodeFastBlock(r, tables, distanceFault, output, o, limit, type == 2 && BlockPairs);
         if (status == BlockGoesOn)
             status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
         if (status == BlockFailed)

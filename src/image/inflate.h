@@ -13,6 +13,11 @@ extern uint32_t OutputLimit;
 // Reads only stream[0..streamLength): no spare bytes are needed after the data.
 int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uint32_t start);
 
+// Which code decodes: 0 the plain code (the reference: one literal per table entry, no BMI2), 1 (the default) two
+// literals per entry in the blocks where that pays and BMI2 where the processor has it, 2 two literals per entry
+// wherever the codes allow it. The output and the result are the same on every path; tests and fuzzers compare them.
+extern int InflatePath;
+
 // Short reason for the last -1 result of Inflate.
 const char* InflateError();
 

@@ -106,9 +106,9 @@ Bytes ReadFile(const std::filesystem::path& path) {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Every stream of a make_streams.sh folder against zlib and the original file, three times: limit = exact size,
-// limit with room to spare (must stop at the final block), and a limit cutting the output in the middle (must
-// give exactly that prefix). Returns the number checked.
+// Every stream of a make_streams.sh folder against zlib and the original file, on every path (InflatePath) three
+// times: limit = exact size, limit with room to spare (must stop at the final block), and a limit cutting the
+// output in the middle (must give exactly that prefix). Returns the number checked.
 int CheckStreamFolder(const std::filesystem::path& dir, bool quick) {
     std::ifstream manifest(dir / "MANIFEST.tsv");
     std::string line, name, encoder, size;
@@ -126,11 +126,13 @@ int CheckStreamFolder(const std::filesystem::path& dir, bool quick) {
         const Bytes stream = ReadFile(dir / (name + "." + encoder + ".zlib")), original = ReadFile(dir / "src" / name);
         Bytes expected;
         EXPECT_TRUE(ZlibInflate(stream, &expected, n) && expected == original);
-        for (uint32_t limit : {n, n + 1000, n / 2 + 1}) {
-            auto [end, out] = Decode(stream, limit);
-            EXPECT_EQ(end, int64_t(std::min(n, limit))) << InflateError();
-            EXPECT_TRUE(Prefix(out, size_t(end)) == Prefix(original, size_t(end)));
-        }
+        for (int path : {0, 2, 1})
+            for (uint32_t limit : {n, n + 1000, n / 2 + 1}) {
+                InflatePath = path;
+                auto [end, out] = Decode(stream, limit);
+                EXPECT_EQ(end, int64_t(std::min(n, limit))) << InflateError() << " on path " << path;
+                EXPECT_TRUE(Prefix(out, size_t(end)) == Prefix(original, size_t(end))) << "on path " << path;
+            }
         ++checked;
     }
     return checked;
