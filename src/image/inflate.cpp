@@ -104,12 +104,30 @@ const char* ErrorText = "";
 const char* DistanceFault = "";
 
 struct BitReader {
-    const uint8_t* data;
-    size_t length; // bytes of stream data after the header
-    size_t next;   // next byte to load; runs past length while zeros are fed
-    BitWord bits;  // unused bits, next one lowest; bits above count are either 0 or the true next bits
+    const uint8_t* data; // the piece of the stream being read
+    size_t length;       // its bytes
+    size_t next;         // next byte to load; runs past length while zeros are fed after the last piece
+    BitWord bits;        // unused bits, next one lowest; bits above count are either 0 or the true next bits
     uint32_t count;
+    const InflateSource* more; // where the other pieces come from; null once there are none
 };
+
+// Moves on to the next piece that has bytes; false when there is none.
+bool NextPiece(BitReader& r) {
+    size_t length = 0;
+    while (r.more) {
+        const uint8_t* piece = r.more->next(r.more->context, &length);
+        if (!piece)
+            r.more = nullptr;
+        else if (length > 0) {
+            r.data = piece;
+            r.length = length;
+            r.next = 0;
+            return true;
+        }
+    }
+    return false;
+}
 
 inline BitWord LoadWord(const uint8_t* p) {
     BitWord word;
@@ -126,13 +144,16 @@ inline void RefillFast(const uint8_t* data, size_t& next, BitWord& bits, uint32_
     count |= RefilledBits;
 }
 
-// Keeps at least RefilledBits bits in the buffer, feeding zeros past the end of the input.
+// Keeps at least RefilledBits bits in the buffer, a byte at a time across pieces, feeding zeros past the end of the
+// last one.
 inline void Refill(BitReader& r) {
     if (r.next + sizeof(BitWord) <= r.length) {
         RefillFast(r.data, r.next, r.bits, r.count);
         return;
     }
     while (r.count <= RefilledBits) {
+        if (r.next >= r.length && r.more && NextPiece(r))
+            continue;
         BitWord byte = r.next < r.length ? r.data[r.next] : 0;
         r.bits |= byte << r.count;
         r.count += 8;
@@ -140,7 +161,7 @@ inline void Refill(BitReader& r) {
     }
 }
 
-// True once a bit beyond the end of the input has been used.
+// True once a bit beyond the end of the input has been used. Zeros are fed only after the last piece.
 inline bool Overrun(const BitReader& r) {
     return r.next > r.length && (r.next - r.length) * 8 > r.count;
 }
@@ -436,7 +457,7 @@ bool ReadDynamicCodes(BitReader& r) {
         ErrorText = "over-subscribed literal/length code";
         return false;
     }
-    BlockPairs = PairLiterals(literalLengths, BlockTables, r.length - std::min(r.next, r.length));
+    BlockPairs = PairLiterals(literalLengths, BlockTables, r.more ? SIZE_MAX : r.length - std::min(r.next, r.length));
     // A broken distance code matters only if the block has a match; its table is then all invalid entries.
     DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
@@ -719,6 +740,7 @@ BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* di
 }
 
 // The careful loop: one symbol at a time, every bound checked. Sets full when the output reaches the limit.
+// Gives the block back to the fast loop once its margins hold again, in the next piece of the input.
 [[gnu::noinline]] BlockStatus DecodeCareful(BitReader& r, const uint32_t* tables, const char* distanceFault,
                                             uint8_t* output, uint32_t& o, uint32_t limit, bool& full) {
     for (;;) {
@@ -726,6 +748,8 @@ BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* di
             full = true;
             return BlockEnded;
         }
+        if (r.next + FastInputMargin <= r.length && limit - o >= FastOutputMargin)
+            return BlockGoesOn;
         // A refill leaves at least RefilledBits: a length code with its extra bits (at most 20), and with a 64-bit
         // word the distance after it (at most 28).
         Refill(r);
@@ -784,6 +808,34 @@ BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* di
     }
 }
 
+// Copies n stored bytes: the whole bytes left in the bit buffer first (but none of the zeros fed past the end of
+// the input), then the pieces. False when the input ends first.
+bool CopyStored(BitReader& r, uint8_t* to, size_t n) {
+    const size_t fed = r.next > r.length ? r.next - r.length : 0;
+    for (size_t buffered = r.count / 8 - std::min<size_t>(fed, r.count / 8); n > 0 && buffered > 0; --n, --buffered) {
+        *to++ = static_cast<uint8_t>(r.bits);
+        r.bits >>= 8;
+        r.count -= 8;
+    }
+    if (n == 0)
+        return true;
+    if (fed > 0)
+        return false;
+    // The bits left above the count are bytes about to be copied from the piece.
+    r.bits = 0;
+    r.count = 0;
+    while (n > 0) {
+        if (r.next >= r.length && !NextPiece(r))
+            return false;
+        const size_t take = std::min(n, r.length - r.next);
+        std::memcpy(to, r.data + r.next, take);
+        to += take;
+        r.next += take;
+        n -= take;
+    }
+    return true;
+}
+
 } // namespace
 
 void AssignCanonicalCodes(const uint8_t* lengths, int count, uint16_t* codes) {
@@ -804,12 +856,18 @@ const char* InflateError() {
 }
 
 int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uint32_t start) {
+    return Inflate(stream, streamLength, InflateSource{}, output, start);
+}
+
+int64_t Inflate(const uint8_t* stream, size_t streamLength, const InflateSource& more, uint8_t* output,
+                uint32_t start) {
     if (!TablesReady)
         PrepareTables();
     ErrorText = "";
+    BitReader r{stream, streamLength, 0, 0, 0, more.next ? &more : nullptr};
     // The two header bytes are skipped unread: no FCHECK, FDICT or method check, and no Adler-32 at the end.
-    size_t headerLength = streamLength < 2 ? streamLength : 2;
-    BitReader r{stream + headerLength, streamLength - headerLength, 0, 0, 0};
+    Refill(r);
+    ReadBits(r, 16);
     const uint32_t limit = OutputLimit;
     uint32_t o = start;
 
@@ -827,21 +885,15 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
             uint32_t drop = r.count & 7;
             r.bits >>= drop;
             r.count -= drop;
-            size_t q = r.next - r.count / 8;
-            r.bits = 0;
-            r.count = 0;
-            if (q + 4 > r.length)
+            const uint32_t length = ReadBits(r, 16);
+            ReadBits(r, 16);
+            if (Overrun(r))
                 return Fail("stream ends early");
-            uint32_t length = r.data[q] | uint32_t(r.data[q + 1]) << 8;
-            uint32_t copy = length < limit - o ? length : limit - o;
-            if (q + 4 + copy > r.length)
+            const uint32_t copy = length < limit - o ? length : limit - o;
+            if (!CopyStored(r, output + o, copy))
                 return Fail("stream ends early");
-            std::memcpy(output + o, r.data + q + 4, copy);
             o += copy;
-            if (copy < length) // the output is full; nothing more is read
-                return o;
-            r.next = q + 4 + length;
-            if (final)
+            if (copy < length || final) // a full output reads nothing more
                 return o;
             continue;
         }
@@ -858,9 +910,12 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
         }
 
         bool full = false;
-        BlockStatus status = DecodeFastBlock(r, tables, distanceFault, output, o, limit, type == 2 && BlockPairs);
-        if (status == BlockGoesOn)
-            status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
+        BlockStatus status;
+        do {
+            status = DecodeFastBlock(r, tables, distanceFault, output, o, limit, type == 2 && BlockPairs);
+            if (status == BlockGoesOn)
+                status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
+        } while (status == BlockGoesOn);
         if (status == BlockFailed)
             return -1;
         if (Overrun(r))
