@@ -70,13 +70,14 @@ constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - Distanc
 // The fast loop's margins. Per round it refills at most three times with a 64-bit word and six times with a 32-bit
 // one, each load reading one word and advancing at most one word less a byte. It takes at most three literal
 // entries, each stored as two bytes and reading the byte after them (up to six literals, touching seven bytes), or
-// two and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
-// FastLoop), and it leaves a byte before the limit. Within FastOutputMargin of the end of the output a second
-// instance of the loop checks each match and copies the ones that do not leave room for the overshoot exactly.
+// two and a match of up to 258 bytes whose word-wide copy runs up to CopyOvershoot bytes past its end, after
+// reading the 32 bytes from there on (see FastLoop), and it leaves a byte before the limit. Within FastOutputMargin
+// of the end of the output a second instance of the loop copies matches exactly.
 constexpr size_t MaxRefillsPerRound = WideWord ? 3 : 6;
 constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
 constexpr uint32_t CopyOvershoot = 16;
-constexpr uint32_t FastOutputMargin = 4 + 258 + CopyOvershoot + 1;
+constexpr uint32_t FastOutputMargin = 4 + 258 + 32 + 1;
+static_assert(CopyOvershoot <= 32, "the bytes a copy runs into are kept 32 at a time");
 constexpr uint32_t TailOutputMargin = 7;
 // The share of literals, in percent, that must be able to pair for a block to have pairs, and the input that must be
 // left.
@@ -546,10 +547,11 @@ enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 // after the first lookup; a match's distance (at most 28 bits) leaves 28 of a refill's 56. A 32-bit word refills
 // before each lookup instead.
 //
-// A match's word-wide copy overwrites up to 15 bytes past its end and puts them back. With Pairs a literal entry is
-// stored as two bytes and the output moves on by one or two, so the byte at the new position may have been
-// overwritten: `spare` keeps what the byte at the output position held before the loop, and is put back when the
-// loop ends. The instance for the tail of the output checks each match's room.
+// Stores run past the output position, and what they overwrite is put back when the loop ends: a match's word-wide
+// copy runs up to CopyOvershoot bytes past its end (its bytes are kept beforehand, see keepOriginals); with Pairs a
+// literal entry is stored as two bytes and the output moves on by one or two, so the byte at the new position may
+// have been overwritten (`spare` keeps what it held). The instance for the tail of the output copies matches
+// exactly.
 template <bool Tail, bool Pairs>
 [[gnu::always_inline]] inline BlockStatus FastLoop(BitReader& r, const uint32_t* tables, const char* distanceFault,
                                                    uint8_t* output, uint32_t& o, uint32_t limit) {
@@ -567,6 +569,21 @@ template <bool Tail, bool Pairs>
     uint32_t count = r.count;
     BlockStatus status = BlockGoesOn;
     uint8_t spare = *out;
+    // What the output held past the position, where the copies' stores run ahead: `frontier` is the first byte no
+    // store has reached, and originals[64 + a % 64] holds what byte a held, for a from the position to the frontier.
+    // Each copy first keeps the 32 bytes from its end or the frontier on: they are loaded from output no store has
+    // reached, so never wait on one, and written twice so that no save wraps around.
+    uint8_t originals[160];
+    uint8_t* frontier = out;
+    auto keepOriginals = [&](uint8_t * end) __attribute__((always_inline)) {
+        uint8_t* const from = std::max(frontier, end);
+        const size_t at = size_t(reinterpret_cast<uintptr_t>(from) & 63);
+        uint8_t block[32];
+        std::memcpy(block, from, 32);
+        std::memcpy(originals + at, block, 32);
+        std::memcpy(originals + 64 + at, block, 32);
+        frontier = std::max(frontier, end + 32);
+    };
     // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
     auto refill = [&]() __attribute__((always_inline)) {
         bits |= LoadWord(in) << (count & ShiftMask);
@@ -679,14 +696,10 @@ template <bool Tail, bool Pairs>
         if constexpr (!WideWord)
             refill();
         e = tables[bits & LiteralMask];
-        if (!Tail || length + CopyOvershoot <= uint32_t(outputEnd - out)) {
-            // The 16 bytes after the match are put back as they were.
-            uint8_t after[CopyOvershoot];
-            std::memcpy(after, out + length, CopyOvershoot);
+        if constexpr (!Tail) {
+            keepOriginals(out + length);
             CopyMatchFast(out, distance, length);
-            std::memcpy(out + length, after, CopyOvershoot);
             out += length;
-            spare = after[0];
             continue;
         }
         // Near the end of the output: an exact copy, cut at the limit.
@@ -697,8 +710,12 @@ template <bool Tail, bool Pairs>
         if (out < outputEnd)
             spare = *out;
     }
-    if (Pairs && out < outputEnd)
+    if (!Tail && out < frontier) {
+        for (uint8_t* a = out; a < frontier; ++a)
+            *a = originals[64 + (reinterpret_cast<uintptr_t>(a) & 63)];
+    } else if (Pairs && out < outputEnd) {
         *out = spare;
+    }
     r.next = static_cast<size_t>(in - r.data);
     r.bits = bits;
     r.count = count & ShiftMask;
@@ -708,8 +725,9 @@ template <bool Tail, bool Pairs>
 
 // The fast loops of a block: the instance for the bulk of the output, then the one for its tail.
 template <bool Pairs>
-[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
-                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+[[gnu::noinline, gnu::aligned(64)]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables,
+                                                           const char* distanceFault, uint8_t* output, uint32_t& o,
+                                                           uint32_t limit) {
     const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
     return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
 }
@@ -718,9 +736,9 @@ template <bool Pairs>
 // The same compiled for processors with BMI2, whose shifts by a register leave the flags alone and need not go
 // through CL.
 template <bool Pairs>
-[[gnu::noinline, gnu::target("bmi2")]] BlockStatus DecodeFastBmi2(BitReader& r, const uint32_t* tables,
-                                                                  const char* distanceFault, uint8_t* output,
-                                                                  uint32_t& o, uint32_t limit) {
+[[gnu::noinline, gnu::target("bmi2"), gnu::aligned(64)]] BlockStatus
+DecodeFastBmi2(BitReader& r, const uint32_t* tables, const char* distanceFault, uint8_t* output, uint32_t& o,
+               uint32_t limit) {
     const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
     return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
 }
