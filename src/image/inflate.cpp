@@ -75,7 +75,7 @@ constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - Distanc
 // of the end of the output a second instance of the loop copies matches exactly.
 constexpr size_t MaxRefillsPerRound = WideWord ? 3 : 6;
 constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
-constexpr uint32_t CopyOvershoot = 16;
+constexpr uint32_t CopyOvershoot = 32;
 constexpr uint32_t FastOutputMargin = 4 + 258 + 32 + 1;
 static_assert(CopyOvershoot <= 32, "the bytes a copy runs into are kept 32 at a time");
 constexpr uint32_t TailOutputMargin = 7;
@@ -514,8 +514,9 @@ const uint8_t PatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
     } while (dst < end);
 }
 
-// Copies a back-reference in 8-byte steps, writing up to 15 bytes past its end. From a distance of 8 on, each load
-// ends at or before the bytes the previous store wrote.
+// Copies a back-reference a word at a time, writing up to CopyOvershoot bytes past its end. From a distance of 32 on
+// the first 32 bytes go without a test of the length, as most matches are shorter; below, 16 at a time. From a
+// distance of 8 on, each load ends at or before the bytes the previous store wrote.
 inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
     if (distance < 8) {
         CopyPattern(dst, distance, length);
@@ -523,6 +524,21 @@ inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
     }
     const uint8_t* src = dst - distance;
     uint8_t* const end = dst + length;
+    if (distance >= 32) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + 8, src + 8, 8);
+        std::memcpy(dst + 16, src + 16, 8);
+        std::memcpy(dst + 24, src + 24, 8);
+        dst += 32;
+        src += 32;
+        while (dst < end) {
+            std::memcpy(dst, src, 8);
+            std::memcpy(dst + 8, src + 8, 8);
+            dst += 16;
+            src += 16;
+        }
+        return;
+    }
     do {
         std::memcpy(dst, src, 8);
         std::memcpy(dst + 8, src + 8, 8);
