@@ -44,7 +44,19 @@ constexpr uint32_t RefilledBits = WordBits - 8;
 // field says. The Pair flag lies above the bits a shift by the entry takes and below the ones the fast loop keeps
 // exact in its bit count (see FastLoop). Length and distance entries have bits 5..7 and 12..13 clear, so that their
 // low byte and their second byte can serve as bit counts unmasked (see EntryValue).
-enum : uint32_t { Pair = 0x80, EndOfBlock = 0x1000, Literal = 0x2000, Subtable = 0x4000, Exceptional = 0x8000 };
+//
+// A Match entry stands for a length code, its extra bits and the distance code after them, where all three fit in
+// the index: it consumes them and the distance's extra bits, and holds the length in bits 16..24. The entry at the
+// same index in the table's match part (MatchOffset) is a distance entry whose consumed bits and code length count
+// from the start of the length code. So a match takes one lookup, not two.
+enum : uint32_t {
+    Pair = 0x80,
+    EndOfBlock = 0x1000,
+    Literal = 0x2000,
+    Subtable = 0x4000,
+    Exceptional = 0x8000,
+    Match = 0x80000000
+};
 
 constexpr uint32_t InvalidEntry = Exceptional;
 
@@ -94,8 +106,9 @@ uint8_t ReversedByte[256];
 // A block's tables: the literal/length table and after it the distance table, which the decoding loops find at a
 // fixed offset from the first (one register fewer in the fast loop).
 constexpr int DistanceTableOffset = LiteralTableSize;
-uint32_t BlockTables[LiteralTableSize + DistanceTableSize];
-uint32_t FixedTables[LiteralTableSize + DistanceTableSize];
+constexpr int MatchOffset = LiteralTableSize + DistanceTableSize;
+uint32_t BlockTables[MatchOffset + (1 << LiteralBits)];
+uint32_t FixedTables[MatchOffset + (1 << LiteralBits)];
 uint32_t CodeLengthTable[1 << CodeLengthBits];
 bool TablesReady;
 // Whether BlockTables holds literal pairs.
@@ -352,6 +365,31 @@ bool PairLiterals(const uint8_t* lengths, uint32_t* table, size_t inputLeft) {
     return true;
 }
 
+// Match entries in a block's literal/length primary table (see Match), built from its lengths once both tables are:
+// for each length code, each value of its extra bits and each value of the index bits above them whose distance
+// entry has a code that ends within the index.
+void FuseMatches(const uint8_t* lengths, uint32_t* tables) {
+    uint16_t codes[286];
+    AssignCanonicalCodes(lengths, 286, codes);
+    for (int s = 257; s < 286; ++s) {
+        const uint32_t length = lengths[s], extra = LengthExtraBits[s - 257];
+        if (length == 0 || length + extra >= LiteralBits)
+            continue;
+        const uint32_t code = ReverseCode(codes[s], int(length)), lengthBits = length + extra;
+        const uint32_t room = std::min<uint32_t>(LiteralBits - lengthBits, DistanceBits);
+        for (uint32_t high = 0; high < (1u << (LiteralBits - length)); ++high) {
+            const uint32_t index = code | high << length;
+            const uint32_t d = tables[DistanceTableOffset + ((high >> extra) & ((1u << DistanceBits) - 1))];
+            if ((d & Exceptional) || ((d >> 8) & 15) > room)
+                continue;
+            const uint32_t value = LengthBase[s - 257] + (high & ((1u << extra) - 1));
+            const uint32_t consumed = lengthBits + (d & 31);
+            tables[index] = Match | value << 16 | consumed;
+            tables[MatchOffset + index] = (d & 0xFFFF0000) | (lengthBits + ((d >> 8) & 15)) << 8 | consumed;
+        }
+    }
+}
+
 void PrepareTables() {
     for (uint32_t b = 0; b < 256; ++b) {
         uint32_t reversed = 0;
@@ -458,11 +496,14 @@ bool ReadDynamicCodes(BitReader& r) {
         ErrorText = "over-subscribed literal/length code";
         return false;
     }
-    BlockPairs = PairLiterals(literalLengths, BlockTables, r.more ? SIZE_MAX : r.length - std::min(r.next, r.length));
     // A broken distance code matters only if the block has a match; its table is then all invalid entries.
     DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
                         : "over-subscribed distance code";
+    const size_t inputLeft = r.more ? SIZE_MAX : r.length - std::min(r.next, r.length);
+    BlockPairs = PairLiterals(literalLengths, BlockTables, inputLeft);
+    if (InflatePath == 2 || (InflatePath == 1 && inputLeft >= PairInput))
+        FuseMatches(literalLengths, BlockTables);
     return true;
 }
 
@@ -549,6 +590,9 @@ inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
 
 enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 
+// Sixteen bytes that the compiler keeps in a register.
+typedef uint8_t Block16 __attribute__((vector_size(16)));
+
 // The fast loop: runs the block while both margins hold. Works on copies of the reader's fields, which stores into
 // the output could otherwise be taken to change.
 //
@@ -594,10 +638,13 @@ template <bool Tail, bool Pairs>
     auto keepOriginals = [&](uint8_t * end) __attribute__((always_inline)) {
         uint8_t* const from = std::max(frontier, end);
         const size_t at = size_t(reinterpret_cast<uintptr_t>(from) & 63);
-        uint8_t block[32];
-        std::memcpy(block, from, 32);
-        std::memcpy(originals + at, block, 32);
-        std::memcpy(originals + 64 + at, block, 32);
+        Block16 low, high;
+        std::memcpy(&low, from, 16);
+        std::memcpy(&high, from + 16, 16);
+        std::memcpy(originals + at, &low, 16);
+        std::memcpy(originals + at + 16, &high, 16);
+        std::memcpy(originals + 64 + at, &low, 16);
+        std::memcpy(originals + 64 + at + 16, &high, 16);
         frontier = std::max(frontier, end + 32);
     };
     // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
@@ -673,34 +720,44 @@ template <bool Tail, bool Pairs>
                 break;
             }
         }
-        uint32_t length = EntryValue(e, bits);
-        consume(e);
-        e = lookUpAndRefill(tables + DistanceTableOffset, DistanceMask);
-        if (e & Exceptional) {
-            if (e & Subtable) {
-                bits >>= DistanceBits;
-                count -= DistanceBits;
-                e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
-            }
-            if (e & Exceptional) {
-                ErrorText = distanceFault;
-                status = BlockFailed;
-                break;
-            }
-        }
-        uint32_t distance;
-        if constexpr (WideWord) {
-            distance = EntryValue(e, bits);
+        uint32_t length, distance;
+        if (e & Match) {
+            // At most 24 bits. With a 64-bit word the refill takes the count before them, so that it does not wait
+            // on this entry.
+            length = (e >> 16) & 0x1FF;
+            distance = EntryValue(tables[MatchOffset + (bits & LiteralMask)], bits);
+            if constexpr (WideWord)
+                refill();
             consume(e);
         } else {
-            // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
-            const uint32_t codeLength = (e >> 8) & 15, extra = (e & 31) - codeLength;
-            bits >>= codeLength;
-            count -= codeLength;
-            refill();
-            distance = (e >> 16) + static_cast<uint32_t>(bits & ~(~BitWord(0) << extra));
-            bits >>= extra;
-            count -= extra;
+            length = EntryValue(e, bits);
+            consume(e);
+            e = lookUpAndRefill(tables + DistanceTableOffset, DistanceMask);
+            if (e & Exceptional) {
+                if (e & Subtable) {
+                    bits >>= DistanceBits;
+                    count -= DistanceBits;
+                    e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+                }
+                if (e & Exceptional) {
+                    ErrorText = distanceFault;
+                    status = BlockFailed;
+                    break;
+                }
+            }
+            if constexpr (WideWord) {
+                distance = EntryValue(e, bits);
+                consume(e);
+            } else {
+                // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
+                const uint32_t codeLength = (e >> 8) & 15, extra = (e & 31) - codeLength;
+                bits >>= codeLength;
+                count -= codeLength;
+                refill();
+                distance = (e >> 16) + static_cast<uint32_t>(bits & ~(~BitWord(0) << extra));
+                bits >>= extra;
+                count -= extra;
+            }
         }
         if (distance > uint32_t(out - output)) {
             ErrorText = "distance reaches before the output buffer";
@@ -809,27 +866,35 @@ BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* di
             ErrorText = "invalid literal/length code";
             return BlockFailed;
         }
-        uint32_t length = TakeValue(e, r.bits, r.count);
-        if (r.count < 28) {
-            Refill(r);
-            if (Overrun(r)) {
-                ErrorText = "stream ends early";
+        uint32_t length, distance;
+        if (e & Match) {
+            // At most 24 bits, which a refill leaves with either word.
+            length = (e >> 16) & 0x1FF;
+            distance = EntryValue(tables[MatchOffset + (r.bits & ((1u << LiteralBits) - 1))], r.bits);
+            r.bits >>= e & 31;
+            r.count -= e & 31;
+        } else {
+            length = TakeValue(e, r.bits, r.count);
+            if (r.count < 28) {
+                Refill(r);
+                if (Overrun(r)) {
+                    ErrorText = "stream ends early";
+                    return BlockFailed;
+                }
+            }
+            e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
+            if (e & Exceptional) {
+                ErrorText = distanceFault;
                 return BlockFailed;
             }
-        }
-        e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
-        if (e & Exceptional) {
-            ErrorText = distanceFault;
-            return BlockFailed;
-        }
-        uint32_t distance;
-        if constexpr (WideWord) {
-            distance = TakeValue(e, r.bits, r.count);
-        } else {
-            const uint32_t codeLength = (e >> 8) & 15;
-            r.bits >>= codeLength;
-            r.count -= codeLength;
-            distance = (e >> 16) + ReadBits(r, (e & 31) - codeLength);
+            if constexpr (WideWord) {
+                distance = TakeValue(e, r.bits, r.count);
+            } else {
+                const uint32_t codeLength = (e >> 8) & 15;
+                r.bits >>= codeLength;
+                r.count -= codeLength;
+                distance = (e >> 16) + ReadBits(r, (e & 31) - codeLength);
+            }
         }
         if (distance > o) {
             ErrorText = "distance reaches before the output buffer";
