@@ -1,9 +1,11 @@
-"""The web build on the loopback address and in headless Chromium, for scripts/run --web, scripts/web-capture and
+"""The web build on the loopback address and in headless browsers, for scripts/run --web, scripts/web-capture and
 scripts/test-web.
 
 serve(): an HTTP server on 127.0.0.1 that sends every file with the two headers that make a page cross-origin
-isolated (the program's threads need SharedArrayBuffer), and takes results that a page POSTs to /result/NAME.
-start_chromium(): Debian's Chromium, headless, on a fresh profile, talking to nothing but the page's server.
+isolated (the program's threads need SharedArrayBuffer), or, with isolate=False, as a plain static server does
+(the page's own service worker then isolates it), and takes results that a page POSTs to /result/NAME.
+Chromium, Firefox: Debian's Chromium or Firefox ESR, headless, on a fresh profile, talking to nothing but the
+page's server.
 
 Run as a program it serves a folder until interrupted, or takes a screenshot of the page some seconds after its
 click (the picture in the README):
@@ -32,9 +34,10 @@ ISOLATION_HEADERS = {
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, root, files=None, inject=None, port=0):
+    def __init__(self, root, files=None, inject=None, port=0, isolate=True):
         super().__init__(("127.0.0.1", port), Handler)
         self.root = os.path.abspath(root)
+        self.isolate = isolate
         # URL path -> bytes, or a file's path, served before the folder; None: answered as missing.
         self.files = dict(files or {})
         self.inject = inject            # (page path, script file): the page gets <script src="/check.js">
@@ -62,7 +65,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
     def end_headers(self):
         for name, value in ISOLATION_HEADERS.items():
-            self.send_header(name, value)
+            if self.server.isolate or name == "Cache-Control":
+                self.send_header(name, value)
         super().end_headers()
 
     def log_message(self, format, *args):
@@ -117,9 +121,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.end_headers()
 
 
-def serve(root, files=None, inject=None):
+def serve(root, files=None, inject=None, isolate=True):
     """Starts a server on a free loopback port in a thread of its own; stop it with shutdown()."""
-    server = Server(root, files, inject)
+    server = Server(root, files, inject, isolate=isolate)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -160,6 +164,57 @@ class Chromium:
                 self.process.wait(10)
             except subprocess.TimeoutExpired:
                 self.process.kill()
+                self.process.wait()
+        self.log.close()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+# A fresh Firefox profile's settings: sound may start without a person's click (the checks click by script), and
+# nothing is fetched from anywhere but the page's server.
+FIREFOX_PREFERENCES = """user_pref("media.autoplay.default", 0);
+user_pref("media.autoplay.block-webaudio", false);
+user_pref("media.autoplay.blocking_policy", 0);
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("app.update.disabledForTesting", true);
+user_pref("app.normandy.enabled", false);
+user_pref("network.captive-portal-service.enabled", false);
+user_pref("network.connectivity-service.enabled", false);
+user_pref("browser.safebrowsing.malware.enabled", false);
+user_pref("browser.safebrowsing.phishing.enabled", false);
+user_pref("extensions.update.enabled", false);
+user_pref("browser.search.update", false);
+"""
+
+
+class Firefox(Chromium):
+    """Headless Firefox ESR on a fresh profile, showing one address; its sound goes to the PulseAudio server that
+    the environment names (PULSE_SERVER), if any."""
+
+    def __init__(self, url, extra=()):
+        self.profile = tempfile.mkdtemp(prefix="quimbles-firefox-")
+        with open(os.path.join(self.profile, "user.js"), "w") as f:
+            f.write(FIREFOX_PREFERENCES)
+        self.log = open(os.path.join(self.profile, "firefox.log"), "w+")
+        command = [shutil.which("firefox-esr") or "firefox-esr", "--headless", "--no-remote", "--profile",
+                   self.profile, "--width", "960", "--height", "540", *extra, url]
+        self.process = subprocess.Popen(command, stdout=self.log, stderr=subprocess.STDOUT,
+                                        stdin=subprocess.DEVNULL, start_new_session=True)
+
+    def close(self):
+        # Firefox's content processes are in its session; end them all.
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, 15)
+                self.process.wait(10)
+            except (subprocess.TimeoutExpired, ProcessLookupError):
+                try:
+                    os.killpg(self.process.pid, 9)
+                except ProcessLookupError:
+                    pass
                 self.process.wait()
         self.log.close()
         shutil.rmtree(self.profile, ignore_errors=True)

@@ -28,8 +28,7 @@ void SetFrameRate(benchmark::State& state) {
 
 bool StartQuimbles(const fs::path& path) {
     ReleaseMusic();
-    std::memset(channels, 0, sizeof channels);
-    player.masterVolume = 1.0f;
+    ResetPlayer();
     BuildPeriodTables();
     if (LoadModule(path.c_str()) != 0)
         return false;

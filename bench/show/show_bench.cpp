@@ -149,7 +149,7 @@ void BM_MovieStretchAgainstDecode(benchmark::State& state) {
         DecodeMovieFrame(MovieBuffer + 9, size_t(MovieSize - 9), &image);
         std::free(image.pixels);
         auto t1 = ThreadClock::now();
-        DrawMovieFrame(0); // decode and stretch
+        DrawMovieFrame(0, FrameBuffer); // decode and stretch
         auto t2 = ThreadClock::now();
         decodeSeconds += (t1 - t0);
         drawSeconds += (t2 - t1);

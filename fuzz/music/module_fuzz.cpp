@@ -8,30 +8,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The loaders read files, so the input goes through one private temporary file.
-    static const std::string modulePath = "/tmp/quimbles-module-fuzz-" + std::to_string(getpid());
-    std::FILE* file = std::fopen(modulePath.c_str(), "wb");
-    if (!file)
-        return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-
+    // An exact-size heap copy so ASan sees any read past the module.
+    std::vector<uint8_t> module(data, data + size);
     // Rendered twice, in straight runs and frame by frame: the two must agree to the bit.
     static std::vector<int16_t> first;
     first.clear();
     for (int path : {2, -1}) {
         VoiceRunPath = path;
         ReleaseMusic();
-        std::memset(channels, 0, sizeof channels);
-        player.masterVolume = 1.0f;
-        player.patternLoopCount = player.patternLoopRow = player.patternDelay = 0;
+        ResetPlayer();
         BuildPeriodTables();
-        if (LoadModule(modulePath.c_str()) != 0)
+        if (LoadModuleFromMemory(module.data(), module.size(), "fuzz") != 0)
             break;
         SetRepeatMode(0);
         SetFadeMode(4);
@@ -52,6 +42,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     VoiceRunPath = 2;
     ReleaseMusic();
-    std::remove(modulePath.c_str());
     return 0;
 }

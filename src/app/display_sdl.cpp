@@ -1,8 +1,10 @@
 // The Linux display: a window over the whole desktop showing the 640x480 frame scaled with its aspect kept,
-// through a streaming texture. Flips present with vsync where there is one and otherwise pace themselves to the
-// display's refresh rate, so the show runs at the same speed with or without a real vertical blank.
+// through a streaming texture, presented with vsync where there is one. Flips keep the show's timeline of 60 a
+// second (pacing.h) on displays of any refresh rate: an early flip waits for its time, a late one is left out, and
+// nothing is presented while the window is hidden or minimised.
 
 #include "app/display.h"
+#include "app/pacing.h"
 #include "app/system.h"
 
 #include <SDL.h>
@@ -17,8 +19,7 @@ SDL_Window* window = nullptr;
 SDL_Renderer* renderer = nullptr;
 SDL_Texture* texture = nullptr;
 bool videoStarted = false;
-uint64_t refreshPeriod = 1000000000u / 60; // nanoseconds
-uint64_t nextFlip = 0;                     // when the next flip may return at the earliest
+FlipPacing pacing{};
 
 bool Fail(const char* step) {
     fprintf(stderr, "quimbles: display set-up failed: %s: %s\n", step, SDL_GetError());
@@ -64,11 +65,10 @@ bool InitDisplay() {
     if (!texture)
         return Fail("cannot create the frame texture");
     SDL_ShowCursor(SDL_DISABLE);
-    refreshPeriod = 1000000000u / uint64_t(desktop.refresh_rate > 0 ? desktop.refresh_rate : 60);
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
     SDL_RenderClear(renderer);
     SDL_RenderPresent(renderer);
-    nextFlip = ReadPerformanceCounter();
+    pacing = FlipPacing{};
     return true;
 }
 
@@ -94,23 +94,28 @@ void PresentFrame(const uint32_t* pixels) {
         SDL_UpdateTexture(texture, nullptr, pixels, ScreenWidth * 4);
 }
 
+void StartFlipTimeline() {
+    pacing.started = false;
+}
+
 long FlipFrame() {
     long result = -1;
+    const uint32_t flags = window ? SDL_GetWindowFlags(window) : 0;
+    const bool visible = window && !(flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED));
+    const FlipPlan plan = PlanFlip(&pacing, ReadPerformanceCounter(), visible, true);
+    const uint64_t now = ReadPerformanceCounter();
+    if (plan.showAt > now) {
+        SleepMs(uint32_t((plan.showAt - now + 999999) / 1000000));
+    }
     if (renderer) {
-        SDL_RenderClear(renderer); // the bars beside a scaled frame stay black
-        result = SDL_RenderCopy(renderer, texture, nullptr, nullptr);
-        SDL_RenderPresent(renderer);
+        if (plan.show) {
+            SDL_RenderClear(renderer); // the bars beside a scaled frame stay black
+            result = SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+            SDL_RenderPresent(renderer);
+        }
         // The window's events are drained and dropped: the show takes no input, but the window must stay alive.
         SDL_PumpEvents();
         SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    }
-    const uint64_t now = ReadPerformanceCounter();
-    if (now < nextFlip) {
-        SleepMs(uint32_t((nextFlip - now + 999999) / 1000000));
-        nextFlip += refreshPeriod;
-    } else {
-        // Late (or a real vsync held us): count the period from here, never catch up with a burst of flips.
-        nextFlip = now + refreshPeriod;
     }
     return result;
 }

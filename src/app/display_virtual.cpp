@@ -63,6 +63,9 @@ void PresentFrame(const uint32_t* pixels) {
     memcpy(back, pixels, PictureWords * 4);
 }
 
+// Every flip waits for the next refresh: the refreshes are the virtual clock's own timeline.
+void StartFlipTimeline() {}
+
 long FlipFrame() {
     EnsurePictures();
     // The refresh at the current instant has already been shown; the flip waits for the next one.

@@ -2,9 +2,12 @@
 // pixel, a primary surface with one back buffer that every frame is copied into and then flipped.
 //
 // The show takes no input, yet its window must keep answering: every flip and every wait of the window's thread
-// drain its queue, and the window procedure ignores keys and close requests. When another program takes the
-// display (Alt+Tab, a locked session), frames are skipped at the pace of the refresh until it comes back.
+// drain its queue, and the window procedure ignores keys and close requests. Flips wait for the vertical blank;
+// one that comes back sooner than the show's timeline of 60 a second allows (a faster display, or none with a
+// vertical blank at all) waits out the rest of its time (pacing.h). When another program takes the display
+// (Alt+Tab, a locked session), frames are skipped at the timeline's pace until it comes back.
 #include "app/display.h"
+#include "app/pacing.h"
 #include "app/system.h"
 #include "app/window_win32.h"
 
@@ -20,13 +23,12 @@ std::atomic<DWORD> windowThreadId{0};
 
 namespace {
 
-constexpr uint32_t RefreshMs = 16; // one refresh at 60 Hz: what a frame that cannot be shown waits instead
-
 IDirectDraw7* directDraw = nullptr;
 IDirectDrawSurface7* primarySurface = nullptr;
 IDirectDrawSurface7* backBuffer = nullptr; // belongs to the primary surface's flip chain; never released alone
 bool displayModeSet = false;
 bool surfacesReady = false; // false from a failed Lock or Flip until the display is ours again
+FlipPacing pacing{};
 // One description, filled for CreateSurface and then by every Lock with the pitch and address of the pixels.
 DDSURFACEDESC2 surfaceDescription;
 
@@ -190,6 +192,7 @@ bool InitDisplay() {
     if (!InitDisplaySurface(mainWindow)) {
         return false;
     }
+    pacing = FlipPacing{};
     // Nobody touches the mouse or the keyboard during a show: keep the display on and the machine awake anyway.
     SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED);
     return true;
@@ -241,6 +244,28 @@ void PresentFrame(const uint32_t* pixels) {
     backBuffer->Unlock(nullptr);
 }
 
+namespace {
+
+uint64_t Nanoseconds() {
+    return CounterNanoseconds(ReadPerformanceCounter(), ReadPerformanceFrequency());
+}
+
+// Waits what is left of the flip's time on the timeline; every frame is shown on Windows, so a late flip only
+// starts the count again.
+void KeepTimeline() {
+    const uint64_t now = Nanoseconds();
+    const FlipPlan plan = PlanFlip(&pacing, now, true, false);
+    if (plan.showAt > now) {
+        SleepMs(uint32_t((plan.showAt - now + 999999) / 1000000));
+    }
+}
+
+} // namespace
+
+void StartFlipTimeline() {
+    pacing.started = false;
+}
+
 long FlipFrame() {
     if (primarySurface == nullptr) {
         return DDERR_NOTINITIALIZED;
@@ -251,14 +276,15 @@ long FlipFrame() {
     if (surfacesReady) {
         result = primarySurface->Flip(nullptr, DDFLIP_WAIT);
         if (!DisplayLost(result)) {
+            KeepTimeline();
             return result;
         }
         surfacesReady = false;
     }
     // This frame is not shown. Ask for the display back; restored surfaces hold nothing worth showing, so the next
-    // frame is the first one drawn into them. Meanwhile wait what a flip would have waited, so that the script
-    // keeps its pace and the show goes on where it is when the display returns.
+    // frame is the first one drawn into them. Meanwhile the flip keeps its time, so that the script keeps its pace
+    // and the show goes on where it is when the display returns.
     surfacesReady = RegainDisplay();
-    SleepMs(RefreshMs);
+    KeepTimeline();
     return result;
 }

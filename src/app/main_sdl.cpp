@@ -2,7 +2,7 @@
 // failures end the program with a one-line reason and a non-zero status.
 
 #include "app/exit_signals.h"
-#include "show/script.h"
+#include "app/entry.h"
 
 int main() {
     CatchExitSignals();

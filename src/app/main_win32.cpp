@@ -1,7 +1,7 @@
 // The Windows entry point: the process set-up that only Windows needs, then the same program as everywhere else.
 // The window, the display and the sound device are set up and given back by RunShow's platform calls.
 #include "app/window_win32.h"
-#include "show/script.h"
+#include "app/entry.h"
 
 #include <mmsystem.h>
 

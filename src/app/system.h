@@ -4,6 +4,8 @@
 // Time and threads. One implementation per platform (system_win32.cpp, system_sdl.cpp, system_virtual.cpp);
 // on the virtual platform time only moves when every thread of the show waits.
 
+// SleepMs(0) on an audio thread gives the processor to any other thread ready to run, whatever its priority, and
+// returns as soon as this thread is scheduled again.
 void SleepMs(uint32_t milliseconds);
 uint64_t ReadPerformanceCounter();
 uint64_t ReadPerformanceFrequency();

@@ -37,7 +37,11 @@ void ReportPlatformFailure(const char* format, ...) {
 
 void SleepMs(uint32_t milliseconds) {
     if (GetCurrentThreadId() != windowThreadId.load(std::memory_order_relaxed)) {
-        Sleep(milliseconds);
+        if (milliseconds == 0) {
+            SwitchToThread(); // Sleep(0) would yield only to threads of the same priority or above
+        } else {
+            Sleep(milliseconds);
+        }
         return;
     }
     // Wake for the end of the wait or for a message, whichever comes first; at least `milliseconds` pass, as with

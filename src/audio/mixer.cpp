@@ -37,7 +37,8 @@ void FreeClampTable() {
     clampTable = nullptr;
 }
 
-void ResetPlayer() {
+// A module starts with centred pans and silent channels; the channels' other memories carry over.
+void ResetChannels() {
     for (float& pan : player.channelPan)
         pan = 0.5f;
     for (Channel& ch : channels) {
@@ -102,7 +103,7 @@ void SwitchTo(int32_t index) {
     player.ticksPerSecond = 50.0f;
     player.samplesPerTick = 882;
     player.tickBudget = (player.blockFrames - player.writePosition) / 882;
-    ResetPlayer();
+    ResetChannels();
     player.speed = 6;
     player.currentModule = index;
     player.module = player.moduleTable[index];
@@ -244,6 +245,7 @@ int32_t FadeMode() {
 }
 
 void PrepareMusic() {
+    playerTaken = true;
     player.writePosition = 0;
     FillPeriodTable();
     BuildClampTable();
@@ -252,7 +254,7 @@ void PrepareMusic() {
     player.ticksPerSecond = 50.0f;
     player.samplesPerTick = 882;
     player.blockFrames = BlockFrames;
-    ResetPlayer();
+    ResetChannels();
     player.speed = 6;
     for (auto& bank : player.mixBuffers) {
         for (MixBuffer& buffer : bank) {
@@ -284,6 +286,7 @@ void ReleaseMusic() {
     player.currentModule = 0;
     player.module = nullptr;
     player.moduleLoaded = 0;
+    playerTaken = false;
     FreeClampTable();
     std::free(chunkBuffer);
     chunkBuffer = nullptr;

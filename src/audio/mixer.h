@@ -13,9 +13,11 @@ void SetFadeMode(int32_t mode);
 void RequestModule(int32_t index);
 void SetRepeatMode(int32_t mode);
 
-// The player state that StartMusic sets up before it creates the stream buffer and the threads.
+// Takes the player for the music (music.h says who owns it when): the start of the song, the clamp table, the chunk
+// and mix buffers. StartMusic calls it before it creates the stream buffer and the threads.
 void PrepareMusic();
-// What StopMusic frees once the threads have ended: the modules, the clamp table, the chunk and mix buffers.
+// Gives the player back, freeing what PrepareMusic made and the modules; StopMusic calls it once the threads have
+// ended.
 void ReleaseMusic();
 
 // How many song ends RenderFrames has acted on since PrepareMusic (a restart or a move to the next module each).

@@ -24,7 +24,6 @@ uint32_t lastSeen[VirtualThreadSlots] = {};
 uint64_t lastPollTime[VirtualThreadSlots] = {UINT64_MAX, UINT64_MAX, UINT64_MAX};
 uint64_t underrunsBefore = 0; // of stream buffers already released, for the running totals
 uint64_t framesBefore = 0;
-uint64_t advances = 0;
 VirtualWriteObserver writeObserver = nullptr;
 void* writeContext = nullptr;
 VirtualAudioCallback audioCallback = nullptr;
@@ -160,7 +159,6 @@ uint64_t CountUnderruns() {
 void AdvanceVirtualSound(uint64_t from, uint64_t to) {
     uint64_t first = VirtualFrameAt(from);
     const uint64_t last = VirtualFrameAt(to);
-    ++advances;
     int16_t block[2 * 4096];
     while (first < last) {
         const uint32_t n = last - first < 4096 ? uint32_t(last - first) : 4096;
@@ -183,7 +181,6 @@ void ResetVirtualSound() {
     failingWrites = 0;
     underrunsBefore = 0;
     framesBefore = 0;
-    advances = 0;
     audioCallback = nullptr;
     audioContext = nullptr;
     writeObserver = nullptr;

@@ -1,21 +1,16 @@
 // The browser sound device. An AudioWorklet (sound_web.js) plays from a short queue in the module's memory on the
 // browser's audio thread; a pump thread of ours stands in for the sound card's DMA: whenever the queue has room
-// for a block it takes the next block from the ring, and the play cursor is where the next block will be taken.
-// Neither depends on the page's own thread, which may stall. Before Play the blocks are silence and the cursor
-// stays at 0.
+// for a block it pulls the next block from the stream buffer (sound_pulled.cpp). Neither depends on the page's own
+// thread, which may stall.
 
 #include "audio/sound_device.h"
-#include "audio/sound_ring.h"
-#include "audio/sound_stats.h"
+#include "audio/sound_pulled.h"
 #include "app/system.h"
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <emscripten/emscripten.h>
 #include <emscripten/threading.h>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -40,32 +35,6 @@ int16_t queue[QueueFrames * 2];
 bool deviceOpen = false;
 std::thread pump;
 std::atomic<bool> pumpStop{false};
-std::mutex ringLock; // the ring is shared between the feeder and the pump
-SoundRing ring{};
-bool bufferExists = false;
-bool playing = false;
-uint64_t underrunsBefore = 0;
-uint64_t framesBefore = 0;
-// Published by the pump so that the counters can be read without the ring's lock.
-std::atomic<uint64_t> underrunsSeen{0};
-std::atomic<uint64_t> framesSeen{0};
-std::atomic<uint32_t> cursorBytes{0};
-std::atomic<uint64_t> blocks{0};
-thread_local uint32_t lastSeen = UINT32_MAX;
-
-void TakeBlock(int16_t* out) {
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (bufferExists && playing) {
-        PlayRing(&ring, out, BlockFrames);
-        underrunsSeen.store(underrunsBefore + ring.underruns, std::memory_order_relaxed);
-        framesSeen.store(framesBefore + ring.framesPlayed, std::memory_order_relaxed);
-        words.underruns.store(uint32_t(underrunsSeen.load(std::memory_order_relaxed)), std::memory_order_relaxed);
-        cursorBytes.store(ring.cursor * 4, std::memory_order_release);
-    } else {
-        memset(out, 0, size_t(BlockFrames) * 4);
-    }
-    blocks.fetch_add(1, std::memory_order_release);
-}
 
 void Pump() {
     while (!pumpStop.load(std::memory_order_acquire)) {
@@ -75,7 +44,8 @@ void Pump() {
             SleepMs(1);
             continue;
         }
-        TakeBlock(queue + 2 * size_t(queued % QueueFrames));
+        PullSoundBlock(queue + 2 * size_t(queued % QueueFrames), BlockFrames);
+        words.underruns.store(uint32_t(CountUnderruns()), std::memory_order_relaxed);
         words.queued.store(queued + BlockFrames, std::memory_order_release);
     }
 }
@@ -111,6 +81,7 @@ int OpenSound() {
         return -1;
     }
     deviceOpen = true;
+    SetPulledDeviceOpen(true);
     return 1;
 }
 
@@ -122,77 +93,6 @@ void CloseSound() {
         MAIN_THREAD_EM_ASM({ Module["quimblesSound"].close(); });
     }
     deviceOpen = false;
+    SetPulledDeviceOpen(false);
     ReleaseStreamBuffer();
-}
-
-bool CreateStreamBuffer(int32_t frames) {
-    if (!deviceOpen) {
-        fprintf(stderr, "quimbles: cannot create the stream buffer: the sound device is not open\n");
-        return false;
-    }
-    ReleaseStreamBuffer();
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (frames <= 0 || !CreateRing(&ring, uint32_t(frames))) {
-        fprintf(stderr, "quimbles: cannot create a stream buffer of %d frames\n", int(frames));
-        return false;
-    }
-    bufferExists = true;
-    playing = false;
-    cursorBytes.store(0);
-    return true;
-}
-
-void ReleaseStreamBuffer() {
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (!bufferExists)
-        return;
-    underrunsBefore += ring.underruns;
-    framesBefore += ring.framesPlayed;
-    FreeRing(&ring);
-    bufferExists = false;
-    playing = false;
-    cursorBytes.store(0);
-}
-
-void PlayStreamBuffer() {
-    // Let a few blocks go by first, so that the cursor moves steadily from the start.
-    const uint64_t first = blocks.load(std::memory_order_acquire);
-    const uint64_t giveUp = ReadPerformanceCounter() + 1000000000u;
-    while (blocks.load(std::memory_order_acquire) < first + 3 && ReadPerformanceCounter() < giveUp)
-        SleepMs(1);
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (bufferExists)
-        playing = true;
-}
-
-uint32_t GetPlayPosition() {
-    const uint32_t cursor = cursorBytes.load(std::memory_order_acquire);
-    if (cursor == lastSeen) {
-        // Polled again with no progress: give the processor up for a moment rather than spin.
-        timespec pause{0, 200000};
-        nanosleep(&pause, nullptr);
-    }
-    lastSeen = cursor;
-    return cursor;
-}
-
-StreamWriteResult WriteStreamBuffer(uint32_t offset, const void* samples, uint32_t bytes) {
-    std::lock_guard<std::mutex> hold(ringLock);
-    if (!bufferExists)
-        return StreamWriteFailed;
-    WriteRing(&ring, offset, samples, bytes);
-    return StreamWriteOk;
-}
-
-// The ring is the module's own memory; nothing takes it away.
-bool RestoreStreamBuffer() {
-    return true;
-}
-
-uint64_t CountUnderruns() {
-    return underrunsSeen.load(std::memory_order_relaxed);
-}
-
-uint64_t CountFramesPlayed() {
-    return framesSeen.load(std::memory_order_relaxed);
 }

@@ -3,6 +3,7 @@
 #include "app/window_win32.h"
 #include "audio/sound_device.h"
 #include "audio/sound_ring.h"
+#include "audio/sound_win32.h"
 #include "audio/sound_stats.h"
 
 // <mmsystem.h> brings WAVEFORMATEX, which <dsound.h> needs but WIN32_LEAN_AND_MEAN leaves out.
@@ -33,13 +34,9 @@ SoundRing shadow{};
 uint32_t lastCursor = 0;               // bytes
 uint64_t underrunsOfOldBuffers = 0;    // counted since the program started, across stream buffers
 uint64_t framesPlayedOfOldBuffers = 0; // likewise
-uint64_t cursorAdvances = 0;           // readings that found the cursor moved: the device took audio
 
 void FollowCursor(uint32_t cursor) {
-    if (cursor != lastCursor) {
-        ++cursorAdvances;
-    }
-    PlayRing(&shadow, nullptr, ((cursor + StreamBufferBytes - lastCursor) % StreamBufferBytes) / 4);
+    PlayRing(&shadow, nullptr, FramesPlayedBetween(lastCursor, cursor));
     lastCursor = cursor;
 }
 
@@ -60,6 +57,10 @@ HWND SoundWindow() {
 }
 
 } // namespace
+
+uint32_t FramesPlayedBetween(uint32_t lastCursor, uint32_t cursor) {
+    return ((cursor + StreamBufferBytes - lastCursor) % StreamBufferBytes) / 4;
+}
 
 BOOL CALLBACK CountSoundDevice(LPGUID guid, LPCSTR, LPCSTR, LPVOID) {
     // The primary sound driver comes first without a GUID; only real devices count.

@@ -18,23 +18,29 @@ static std::atomic<int32_t> stopRequest{0}; // 1 tells both audio threads to lea
 std::atomic<int32_t> exitCount{0};
 uint32_t streamOffset = 0;
 uint32_t StreamWaitLimitMs = 2000;
+uint32_t StreamStallLimitMs = 10000;
 
 namespace {
 
 constexpr uint32_t RoomBytes = 4 * ChunkBytes;              // half the ring free before a chunk goes in
 constexpr uint32_t PlayedBeforeFirstChunk = 4 * ChunkBytes; // the cursor passes half the ring's silence first
+// A cursor still this long has let the device run dry: far longer than a working device takes between two steps
+// (2048 frames, 46 ms, with SDL; 10 ms with DirectSound under Wine), so the listener heard a gap.
+constexpr uint64_t GapMs = 200;
 
 std::atomic<const int16_t*> chunk{nullptr}; // the chunk buffer that the last RenderFrames returned
 std::atomic<const char*> fault{nullptr};
 std::atomic<uint64_t> chunksWritten{0};
+std::atomic<uint64_t> gaps{0};
 std::atomic<bool> running{false};
 bool threadsStarted = false;
+ChunkSource source{};
 ChunkObserver chunkObserver = nullptr;
 void* observerContext = nullptr;
 uint64_t chunksRendered = 0; // touched only by the thread that owns the player
 
 void Render() {
-    chunk.store(RenderFrames(ChunkFrames), std::memory_order_relaxed);
+    chunk.store(source.render(ChunkFrames), std::memory_order_relaxed);
     if (chunkObserver)
         chunkObserver(chunksRendered, observerContext);
     ++chunksRendered;
@@ -67,18 +73,39 @@ void SilenceRing() {
 void WriteChunk(const int16_t* samples, int32_t bytes) {
     const uint32_t size = uint32_t(bytes);
     if (4 * size != 0) {
-        const uint64_t start = NowMs();
+        uint32_t play = GetPlayPosition();
+        // The cursor was at `seen` from the reading at stillFrom to the one at stillTo.
+        uint32_t seen = play;
+        uint64_t stillFrom = NowMs();
+        uint64_t stillTo = stillFrom;
         for (;;) {
-            const uint32_t play = GetPlayPosition();
             // Equal positions count as a whole free ring.
             const uint32_t room = streamOffset < play ? play - streamOffset : play - streamOffset + StreamBufferBytes;
             if (room >= 4 * size)
                 break;
-            if (NowMs() - start > StreamWaitLimitMs) {
+            if (stillTo - stillFrom > StreamStallLimitMs) {
                 GiveUp("the play cursor stopped moving");
                 return;
             }
+            // The show may end while the device stalls.
+            if (stopRequest.load(std::memory_order_acquire) != 0)
+                return;
             SleepMs(1);
+            play = GetPlayPosition();
+            const uint64_t now = NowMs();
+            if (play != seen) {
+                // The device goes on: the next chunk follows the last one written wherever the cursor now is.
+                // If the cursor lapped the ring meanwhile, the device plays stale frames until it reaches the
+                // music again, and counts them as an underrun.
+                if (stillTo - stillFrom >= GapMs) {
+                    gaps.fetch_add(1, std::memory_order_relaxed);
+                    fprintf(stderr, "quimbles: audio: the play cursor stood still for %.1f s; the music goes on\n",
+                            double(stillTo - stillFrom) / 1000.0);
+                }
+                seen = play;
+                stillFrom = now;
+            }
+            stillTo = now;
         }
     }
     StreamWriteResult result = WriteStreamBuffer(streamOffset, samples, size);
@@ -99,11 +126,18 @@ static void FeederThread() {
     const uint64_t start = NowMs();
     bool ok = true;
     while (GetPlayPosition() < PlayedBeforeFirstChunk) {
-        if (NowMs() - start > StreamWaitLimitMs) {
+        if (NowMs() - start > StreamStallLimitMs) {
             GiveUp("the play cursor did not start moving");
             ok = false;
             break;
         }
+        if (stopRequest.load(std::memory_order_acquire) != 0) {
+            ok = false;
+            break;
+        }
+        // No sleep: the first chunk must go in as soon as the cursor passes the middle. Yielding keeps this spin,
+        // at the highest priority, from starving the rest of the machine (the sound server among it) meanwhile.
+        SleepMs(0);
     }
     if (ok)
         chunkReady.store(1, std::memory_order_release);
@@ -144,15 +178,22 @@ static void MixerThread() {
 }
 
 void StartMusic() {
+    StartStream({RenderFrames, PrepareMusic, ReleaseMusic});
+}
+
+void StartStream(ChunkSource chunkSource) {
     if (running.load())
         return;
-    PrepareMusic();
+    source = chunkSource;
+    if (source.prepare)
+        source.prepare();
     chunkReady.store(0);
     renderRequest.store(0);
     stopRequest.store(0);
     exitCount.store(0);
     fault.store(nullptr);
     chunksWritten.store(0);
+    gaps.store(0);
     streamOffset = 0;
     chunksRendered = 0;
     threadsStarted = false;
@@ -186,7 +227,8 @@ void StopMusic() {
         running.store(false);
         return;
     }
-    ReleaseMusic();
+    if (source.release)
+        source.release();
     ReleaseStreamBuffer();
     running.store(false);
 }
@@ -206,4 +248,8 @@ void SetChunkObserver(ChunkObserver observer, void* context) {
 
 uint64_t CountChunksWritten() {
     return chunksWritten.load(std::memory_order_acquire);
+}
+
+uint64_t CountStreamGaps() {
+    return gaps.load(std::memory_order_relaxed);
 }

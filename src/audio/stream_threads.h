@@ -15,9 +15,14 @@ extern std::atomic<int32_t> exitCount;     // audio threads that have left their
 extern uint32_t streamOffset;
 
 // Writes one chunk at streamOffset once the play cursor has left half the ring free, then advances streamOffset
-// by `bytes` (also when the chunk had to be dropped). Gives up waiting after StreamWaitLimitMs.
+// by `bytes` (also when the chunk had to be dropped). Waits as long as the cursor moves; gives up when it has stood
+// still for StreamStallLimitMs, and returns without writing when the music is being stopped.
 void WriteChunk(const int16_t* samples, int32_t bytes);
 
-// How long (milliseconds of the platform's clock) any wait of the audio path may last before it gives up: the
-// feeder's wait for the play cursor, WriteChunk's wait for room, StopMusic's wait for the threads.
+// How long (milliseconds of the platform's clock) the waits for our own threads may last before they give up:
+// the feeder's wait for the mixer's chunk, StopMusic's wait for the threads.
 extern uint32_t StreamWaitLimitMs;
+// How long the play cursor may stand still before the stream gives up on the device: at start-up (until it has
+// passed half the ring) and in WriteChunk. A sound server starved by a busy machine stops the cursor for seconds
+// and then goes on; a device that is gone never does.
+extern uint32_t StreamStallLimitMs;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "app/bytes.h"
-#include "show/file_wait.h"
 
 namespace {
 
@@ -74,17 +73,17 @@ constexpr uint64_t maxTiles = 65535;
 
 bool CheckSizeSegment(const uint8_t* code, size_t length) {
     if (length < 4 + 2 + 38) {
-        SetShowError("codestream too short for its size segment");
+        SetMovieError("codestream too short for its size segment");
         return false;
     }
     const uint32_t lsiz = ReadBe16(code + 4);
     const uint32_t components = ReadBe16(code + 40);
     if (components != 1 && components != 3 && components != 4) {
-        SetShowError("frame has %u components (1, 3 or 4 can be shown)", components);
+        SetMovieError("frame has %u components (1, 3 or 4 can be shown)", components);
         return false;
     }
     if (lsiz != 38 + 3 * components || length < 4 + size_t(lsiz)) {
-        SetShowError("size segment of %u bytes does not fit %u components", lsiz, components);
+        SetMovieError("size segment of %u bytes does not fit %u components", lsiz, components);
         return false;
     }
     const uint32_t xsiz = ReadBe32(code + 8), ysiz = ReadBe32(code + 12);
@@ -92,28 +91,28 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
     const uint32_t xtsiz = ReadBe32(code + 24), ytsiz = ReadBe32(code + 28);
     const uint32_t xtosiz = ReadBe32(code + 32), ytosiz = ReadBe32(code + 36);
     if (xosiz >= xsiz || yosiz >= ysiz || xsiz - xosiz > MovieFrameMaxSide || ysiz - yosiz > MovieFrameMaxSide) {
-        SetShowError("frame size %u..%u x %u..%u is not a sane movie frame", xosiz, xsiz, yosiz, ysiz);
+        SetMovieError("frame size %u..%u x %u..%u is not a sane movie frame", xosiz, xsiz, yosiz, ysiz);
         return false;
     }
     if (xtsiz == 0 || ytsiz == 0 || xtosiz > xosiz || ytosiz > yosiz || uint64_t(xtosiz) + xtsiz <= xosiz ||
         uint64_t(ytosiz) + ytsiz <= yosiz) {
-        SetShowError("tile grid does not cover the frame");
+        SetMovieError("tile grid does not cover the frame");
         return false;
     }
     const uint64_t across = (uint64_t(xsiz - xtosiz) + xtsiz - 1) / xtsiz;
     const uint64_t down = (uint64_t(ysiz - ytosiz) + ytsiz - 1) / ytsiz;
     if (across * down > maxTiles) {
-        SetShowError("frame has %llu tiles", (unsigned long long)(across * down));
+        SetMovieError("frame has %llu tiles", (unsigned long long)(across * down));
         return false;
     }
     const uint8_t* component = code + 42;
     for (uint32_t c = 0; c < components; c++, component += 3) {
         if ((component[0] & 0x7F) + 1 > 16) {
-            SetShowError("component %u has %d bits", c, (component[0] & 0x7F) + 1);
+            SetMovieError("component %u has %d bits", c, (component[0] & 0x7F) + 1);
             return false;
         }
         if (component[1] == 0 || component[2] == 0 || component[1] != code[43] || component[2] != code[44]) {
-            SetShowError("component %u is subsampled differently from the first", c);
+            SetMovieError("component %u is subsampled differently from the first", c);
             return false;
         }
     }
@@ -122,14 +121,14 @@ bool CheckSizeSegment(const uint8_t* code, size_t length) {
 
 bool CheckDecodedImage(const opj_image_t* image, uint32_t components) {
     if (!image || image->numcomps != components || !image->comps || image->x1 <= image->x0 || image->y1 <= image->y0) {
-        SetShowError("decoder returned an unusable image");
+        SetMovieError("decoder returned an unusable image");
         return false;
     }
     const opj_image_comp_t& first = image->comps[0];
     for (uint32_t c = 0; c < components; c++) {
         const opj_image_comp_t& comp = image->comps[c];
         if (!comp.data || comp.dx != first.dx || comp.dy != first.dy || comp.w != first.w || comp.h != first.h) {
-            SetShowError("decoded component %u does not match the first", c);
+            SetMovieError("decoded component %u does not match the first", c);
             return false;
         }
     }
@@ -177,7 +176,7 @@ opj_image_t* RunDecoder(const uint8_t* code, size_t codeLength) {
              opj_read_header(stream, codec, &decoded) && opj_decode(codec, stream, decoded) &&
              opj_end_decompress(codec, stream);
         if (!ok) {
-            SetShowError("decoder refused the codestream: %s", decoderError[0] ? decoderError : "no reason given");
+            SetMovieError("decoder refused the codestream: %s", decoderError[0] ? decoderError : "no reason given");
         }
     }
     if (codec) {
@@ -201,13 +200,13 @@ void TakeComponents(const opj_image_t* decoded, uint32_t components, Image* imag
     const uint32_t height = CeilDiv(decoded->y1 - decoded->y0, comps[0].dy);
     const uint64_t count = uint64_t(width) * height;
     if (count == 0 || count > uint64_t(comps[0].w) * comps[0].h) {
-        SetShowError("decoded frame holds fewer samples than its size");
+        SetMovieError("decoded frame holds fewer samples than its size");
         return;
     }
     const size_t bytesPerPixel = components == 1 ? 1 : 4;
     uint8_t* pixels = static_cast<uint8_t*>(std::malloc(size_t(count) * bytesPerPixel));
     if (!pixels) {
-        SetShowError("out of memory for a %ux%u frame", width, height);
+        SetMovieError("out of memory for a %ux%u frame", width, height);
         return;
     }
     if (components == 1) {
@@ -241,17 +240,17 @@ uint32_t MovieFrameMaxSide = 8192;
 uint32_t DecodeMovieFrame(const uint8_t* record, size_t available, Image* image) {
     *image = Image{};
     if (available < 4) {
-        SetShowError("frame record cut short");
+        SetMovieError("frame record cut short");
         return 0;
     }
     const uint32_t length = ReadLe32(record);
     if (length > available - 4) {
-        SetShowError("frame record of %u bytes runs past the movie", length);
+        SetMovieError("frame record of %u bytes runs past the movie", length);
         return 0;
     }
     size_t start = 0;
     if (!FindCodestream(record + 4, length, &start)) {
-        SetShowError("frame record holds no codestream");
+        SetMovieError("frame record holds no codestream");
         return 4 + length;
     }
     const uint8_t* code = record + 4 + start;

@@ -1,6 +1,7 @@
 // Movie files: loading, finding a frame's record and stretching the decoded frame over the frame buffer.
 #include "movie/movie.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,8 +12,19 @@
 
 #include "app/bytes.h"
 #include "app/files.h"
-#include "show/file_wait.h"
-#include "show/frame_buffer.h"
+
+static char movieError[256] = "";
+
+const char* MovieError() {
+    return movieError;
+}
+
+void SetMovieError(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(movieError, sizeof movieError, format, args);
+    va_end(args);
+}
 
 uint8_t* MovieBuffer = nullptr;
 int32_t MovieSize = 0;
@@ -28,28 +40,33 @@ static void FillLerpTable() {
     }
 }
 
+// The whole records after the header, never more than `frameCount`; a record needs at least its 4 length bytes, so
+// this walk takes at most size / 4 steps.
+static int32_t CountRecords(const uint8_t* bytes, int64_t size, int32_t frameCount) {
+    int64_t offset = 9;
+    int32_t records = 0;
+    while (records < frameCount && offset + 4 <= size) {
+        const int64_t next = offset + 4 + int64_t(ReadLe32(bytes + offset));
+        if (next > size) {
+            break;
+        }
+        records++;
+        offset = next;
+    }
+    return records;
+}
+
 static bool TakeMovie(uint8_t* buffer, int32_t size, const char* name) {
     // The frame count sits after 5 header bytes that carry nothing we read.
     if (size < 9) {
-        SetShowError("%s: %d bytes, too short for a movie header", name, int(size));
+        SetMovieError("%s: %d bytes, too short for a movie header", name, int(size));
         std::free(buffer);
         return false;
     }
     MovieBuffer = buffer;
     MovieSize = size;
     MovieFrameCount = int32_t(ReadLe32(buffer + 5));
-    // Count the whole records (never more than the frame count); a record needs at least its 4 length bytes,
-    // so this walk takes at most size / 4 steps.
-    int64_t offset = 9;
-    MovieRecordCount = 0;
-    while (MovieRecordCount < MovieFrameCount && offset + 4 <= size) {
-        const int64_t next = offset + 4 + int64_t(ReadLe32(buffer + offset));
-        if (next > size) {
-            break;
-        }
-        MovieRecordCount++;
-        offset = next;
-    }
+    MovieRecordCount = CountRecords(buffer, size, MovieFrameCount);
     FillLerpTable();
     return true;
 }
@@ -57,17 +74,18 @@ static bool TakeMovie(uint8_t* buffer, int32_t size, const char* name) {
 bool LoadMovie(const char* path, int32_t size) {
     FreeMovie();
     if (!WaitForFileSize(path, size)) {
+        SetMovieError("%s", FileWaitError());
         return false;
     }
     uint8_t* buffer = nullptr;
     size_t got = 0;
     const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &buffer, &got, size_t(size));
     if (read == ReadFileOutOfMemory) {
-        SetShowError("%s: out of memory for %d bytes", path, int(size));
+        SetMovieError("%s: out of memory for %d bytes", path, int(size));
         return false;
     }
     if (read != ReadFileOk) {
-        SetShowError("%s: could read only %zu of %d bytes", path, got, int(size));
+        SetMovieError("%s: could read only %zu of %d bytes", path, got, int(size));
         return false;
     }
     return TakeMovie(buffer, size, path);
@@ -76,12 +94,12 @@ bool LoadMovie(const char* path, int32_t size) {
 bool LoadMovieFromMemory(const uint8_t* bytes, size_t size) {
     FreeMovie();
     if (size > size_t(INT32_MAX)) {
-        SetShowError("movie of %zu bytes is too large", size);
+        SetMovieError("movie of %zu bytes is too large", size);
         return false;
     }
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
     if (!buffer) {
-        SetShowError("out of memory for a movie of %zu bytes", size);
+        SetMovieError("out of memory for a movie of %zu bytes", size);
         return false;
     }
     if (size > 0) {
@@ -126,8 +144,8 @@ constexpr int MovieBottom = 440;
 
 // Screen positions of the source pixels, stepped by addition exactly as the rows and columns are walked.
 struct StretchAxis {
-    int32_t index[FrameWidth > FrameHeight ? FrameWidth : FrameHeight];
-    int32_t fraction[FrameWidth > FrameHeight ? FrameWidth : FrameHeight];
+    int32_t index[MovieFrameWidth > MovieFrameHeight ? MovieFrameWidth : MovieFrameHeight];
+    int32_t fraction[MovieFrameWidth > MovieFrameHeight ? MovieFrameWidth : MovieFrameHeight];
 };
 
 static void StepAxis(StretchAxis* axis, int count, int32_t sourceSize, float factor) {
@@ -183,7 +201,7 @@ static void MixColumns(const uint8_t* mixed, const StretchAxis* columns, uint32_
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i noAlpha = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-    for (; j + 2 <= FrameWidth; j += 2) {
+    for (; j + 2 <= MovieFrameWidth; j += 2) {
         // Pixels index and index + 1 of two output columns: lefts in the low half, rights in the high half.
         const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mixed + size_t(columns->index[j]) * 4));
         const __m128i second =
@@ -197,7 +215,7 @@ static void MixColumns(const uint8_t* mixed, const StretchAxis* columns, uint32_
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(_mm_and_si128(rgba, noAlpha), zero));
     }
 #endif
-    for (; j < FrameWidth; j++) {
+    for (; j < MovieFrameWidth; j++) {
         const uint8_t* left = mixed + size_t(columns->index[j]) * 4;
         const int32_t* horizontal = LerpTable + columns->fraction[j] * 256;
         uint32_t word = 0;
@@ -228,46 +246,46 @@ static void ExpandGrey(Image* image) {
     image->isGrey = 0;
 }
 
-bool DrawMovieFrame(int32_t i) {
-    if (!FrameBuffer) {
+bool DrawMovieFrame(int32_t i, uint32_t* frame) {
+    if (!frame) {
         return false;
     }
-    std::memset(FrameBuffer, 0, size_t(FrameWidth) * size_t(FrameHeight) * 4);
+    std::memset(frame, 0, size_t(MovieFrameWidth) * size_t(MovieFrameHeight) * 4);
     if (!MovieBuffer || i < 0) {
         return false;
     }
     const int64_t offset = FindRecord(i);
     if (offset < 0) {
-        SetShowError("movie has no whole frame record");
+        SetMovieError("movie has no whole frame record");
         return false;
     }
-    Image frame = {};
-    DecodeMovieFrame(MovieBuffer + offset, size_t(MovieSize - offset), &frame);
-    if (!frame.pixels) {
+    Image decoded = {};
+    DecodeMovieFrame(MovieBuffer + offset, size_t(MovieSize - offset), &decoded);
+    if (!decoded.pixels) {
         return false;
     }
     // One-component frames are shown as grey pictures rather than refused.
-    if (frame.isGrey) {
-        ExpandGrey(&frame);
-        if (!frame.pixels) {
-            SetShowError("out of memory for a grey frame");
+    if (decoded.isGrey) {
+        ExpandGrey(&decoded);
+        if (!decoded.pixels) {
+            SetMovieError("out of memory for a grey frame");
             return false;
         }
     }
-    const int32_t w = frame.width;
-    const int32_t h = frame.height;
+    const int32_t w = decoded.width;
+    const int32_t h = decoded.height;
     if (w < 2 || h < 2) {
-        SetShowError("frame of %dx%d pixels is too small to stretch", int(w), int(h));
-        std::free(frame.pixels);
+        SetMovieError("frame of %dx%d pixels is too small to stretch", int(w), int(h));
+        std::free(decoded.pixels);
         return false;
     }
     // The factors are the single-precision values nearest 1/639 and 1/479.
     static StretchAxis columns, rows;
-    StepAxis(&columns, FrameWidth, w, 0.0015649452f);
-    StepAxis(&rows, FrameHeight, h, 0.0020876827f);
+    StepAxis(&columns, MovieFrameWidth, w, 0.0015649452f);
+    StepAxis(&rows, MovieFrameHeight, h, 0.0020876827f);
     // The stepping keeps the last column below w - 1 and the drawn rows below h - 1; should rounding ever
     // say otherwise, hold the sample inside the frame rather than read past it.
-    for (int j = 0; j < FrameWidth; j++) {
+    for (int j = 0; j < MovieFrameWidth; j++) {
         if (columns.index[j] > w - 2) {
             columns.index[j] = w - 2;
         }
@@ -277,21 +295,32 @@ bool DrawMovieFrame(int32_t i) {
             rows.index[r] = h - 2;
         }
     }
-    const uint8_t* pixels = frame.pixels;
+    const uint8_t* pixels = decoded.pixels;
     const size_t stride = size_t(w) * 4;
     // The vertical mixes of a row pair, once per source column; each output pixel then mixes two of them.
     uint8_t* mixed = static_cast<uint8_t*>(std::malloc(stride + 16));
     if (!mixed) {
-        SetShowError("out of memory for a movie row");
-        std::free(frame.pixels);
+        SetMovieError("out of memory for a movie row");
+        std::free(decoded.pixels);
         return false;
     }
     for (int r = MovieTop; r <= MovieBottom; r++) {
         const uint8_t* top = pixels + size_t(rows.index[r]) * stride;
         MixRows(top, top + stride, mixed, stride, rows.fraction[r]);
-        MixColumns(mixed, &columns, FrameBuffer + r * FrameWidth);
+        MixColumns(mixed, &columns, frame + r * MovieFrameWidth);
     }
     std::free(mixed);
-    std::free(frame.pixels);
+    std::free(decoded.pixels);
     return true;
+}
+
+int32_t CountMovieFrames(const char* path) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (ReadWholeFile(path, INT32_MAX, &bytes, &size) != ReadFileOk) {
+        return 0;
+    }
+    const int32_t frames = size >= 9 ? CountRecords(bytes, int64_t(size), int32_t(ReadLe32(bytes + 5))) : 0;
+    std::free(bytes);
+    return frames;
 }

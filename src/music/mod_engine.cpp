@@ -8,19 +8,7 @@
 
 namespace {
 
-// The current row's cells, one working copy per channel. Position jumps and pattern loops replace them in the
-// middle of a tick, and everything after that reads the new row.
-struct RowCell {
-    int note;       // note index, -1 none
-    int sample;     // 0 none
-    int cellPeriod; // raw period from the pattern
-    int effect;
-    int param;
-};
-
-RowCell rowCells[MaxChannels];
-
-const NoteCell* PatternCell(const Module* module, int orderPosition, int row, int ch) {
+const NoteCell* PatternCell(const Module* module, int32_t orderPosition, int32_t row, int32_t ch) {
     // The loader keeps order entries within the song pointing at patterns it read; the checks here only keep
     // out-of-range positions (never produced for a well-formed song) from reading past an array.
     if (orderPosition < 0 || orderPosition >= module->songLength || orderPosition >= MaxOrders)
@@ -34,15 +22,14 @@ const NoteCell* PatternCell(const Module* module, int orderPosition, int row, in
     return &pattern->channelRows[ch][row];
 }
 
-void FillRowCells(const Module* module) {
-    for (int ch = 0; ch < player.channelCount; ++ch) {
-        const NoteCell* cell = PatternCell(module, player.orderPosition, player.row, ch);
-        if (cell)
-            rowCells[ch] = {cell->note, cell->instrument, cell->period, cell->effect, cell->param};
-        else
-            rowCells[ch] = {-1, 0, 0, 0, 0};
-    }
+int32_t RowCount(const Module*, int32_t) {
+    return 64;
 }
+
+// A MOD order table ends with the song: a jump past its last position ends the song, which starts over. Portamento
+// speeds are kept as parameters (the slides below double them into periods), and the fine portamentos set them too;
+// the panning commands are not the MOD's. A break's row comes from the row the tick started with.
+constexpr FormatRules ModRules = {PatternCell, RowCount, 1, false, true, true, true};
 
 // The period of a note; note indices come from the loader (0..107) but the channel may carry a stale value from
 // the other engine, so the index is kept inside the table.
@@ -56,46 +43,26 @@ int TablePeriod(int finetuneRow, int note) {
     return periodTable[finetuneRow][note];
 }
 
-// Resamples one tick of a voice with linear interpolation; returns the number of frames written, fewer than
-// `frames` only when a sample without loop has ended.
-template <bool Looped, bool Centred>
-int Resample(const Sample* sample, float& pos, float step, double amp, double pan, int16_t* out, int frames) {
-    const int16_t* data = sample->data;
-    const int length = sample->length;
-    const int loopStart = sample->loopStart;
-    const int loopLength = sample->loopLength;
-    const int loopEnd = loopStart + loopLength;
-    // Straight runs keep i + 1 below the data's end, or in a loop at most at the loop's end, whose frame holds a
-    // copy of the loop's first (the loader puts it there); the frames around them go one by one.
-    const int runLimit = Looped ? loopEnd + 1 : length;
-    const int dataLength = Looped ? length + 1 : length;
-    int oneByOne = 0;
-    for (int f = 0; f < frames;) {
-        if (oneByOne == 0) {
-            // Runs from eight frames on pay for their set-up against this engine's frame-by-frame loop.
-            const StraightRun run = FindStraightRun(pos, step, runLimit, frames - f, 8);
-            if (run.frames == 0) {
-                // Past the loop's end, the next frame goes back into the loop, where a run may start again.
-                oneByOne = Looped && pos >= loopEnd ? 1 : run.retry;
-                continue;
-            }
-            const float start = pos;
-            const int count = TakeStraightRun(run, pos, step, runLimit, frames - f);
-            RenderStraightRun(data, dataLength, 0, start, run.advance, count, amp, Centred ? 0.5 : pan, out + 2 * f);
-            f += count;
-            oneByOne = count > run.frames ? 0 : 1; // else the frame that ended the run
-            continue;
-        }
-        if (VoiceRunPath >= 0) {
-            // Frames short of the loop's end or the sample's end need no turn: the quick way.
-            const int count = oneByOne < frames - f ? oneByOne : frames - f;
-            const int done = RenderPlainFrames(data, runLimit, pos, step, count, amp, Centred ? 0.5 : pan, out + 2 * f);
-            f += done;
-            oneByOne -= done;
-            if (oneByOne == 0 || f == frames)
-                continue;
-        }
-        --oneByOne;
+// A MOD voice for one tick, as RenderVoiceTick runs it: linear interpolation, a loop of more than two frames played
+// forwards, and a centred channel split by halving, which is exactly trunc(value x 0.5).
+template <bool Looped, bool Centred> struct ModVoice {
+    static constexpr bool Audible = true;
+    static constexpr int32_t MinRunFrames = 8; // runs from eight frames on pay for their set-up here
+    const int16_t* data;
+    int32_t dataLength;
+    int32_t plainLimit;
+    int length;
+    int loopStart;
+    int loopLength;
+    int loopEnd;
+    float step;
+    double amp;
+    double pan;
+
+    RunSpan Span(float) const { return {plainLimit, 0}; }
+    // Past the loop's end, the next frame goes back into the loop, where a run may start again.
+    bool PastForwardLoop(float pos) const { return Looped && pos >= loopEnd; }
+    bool OneFrame(float& pos, int16_t* out) const {
         int i = static_cast<int>(pos);
         double frac = static_cast<double>(pos) - i;
         pos = pos + step;
@@ -116,18 +83,37 @@ int Resample(const Sample* sample, float& pos, float step, double amp, double pa
         } else {
             // Index `length` is still played: it reads the zero padding after the data.
             if (i > length)
-                return f;
+                return false;
             j = i + 1;
             if (j >= length)
                 j -= 1;
         }
         int value = static_cast<int>((data[i] + frac * (data[j] - data[i])) * amp);
         int first = Centred ? value / 2 : static_cast<int>(value * pan);
-        out[2 * f] = static_cast<int16_t>(first);
-        out[2 * f + 1] = static_cast<int16_t>(value - first);
-        ++f;
+        out[0] = static_cast<int16_t>(first);
+        out[1] = static_cast<int16_t>(value - first);
+        return true;
     }
-    return frames;
+};
+
+// Resamples one tick of a voice; returns the number of frames written, fewer than `frames` only when a sample
+// without loop has ended.
+template <bool Looped, bool Centred>
+int Resample(const Sample* sample, float& pos, float step, double amp, double pan, int16_t* out, int frames) {
+    const int loopEnd = sample->loopStart + sample->loopLength;
+    // Straight runs keep i + 1 below the data's end, or in a loop at most at the loop's end, whose frame holds a
+    // copy of the loop's first (the loader puts it there); the frames around them go one by one.
+    const ModVoice<Looped, Centred> voice{sample->data,
+                                          Looped ? sample->length + 1 : sample->length,
+                                          Looped ? loopEnd + 1 : sample->length,
+                                          sample->length,
+                                          sample->loopStart,
+                                          sample->loopLength,
+                                          loopEnd,
+                                          step,
+                                          amp,
+                                          Centred ? 0.5 : pan};
+    return RenderVoiceTick(voice, pos, step, amp, Centred ? 0.5 : pan, out, frames);
 }
 
 void RenderChannel(int ch, int pitch, int tremolo) {
@@ -173,85 +159,10 @@ void RenderChannel(int ch, int pitch, int tremolo) {
     c->position = pos;
 }
 
-// Tick 0, before any channel is updated: row resets and the effects that act on the song or on memories.
-void FirstPass(Module* module) {
-    for (int ch = 0; ch < player.channelCount; ++ch) {
-        Channel* c = &channels[ch];
-        c->noteDelayTick = 0;
-        c->fineVolumeSlide = 0;
-        c->volumeSlide = 0;
-        c->noteCutTick = -1;
-        // Each test reads the cell afresh: a jump or loop earlier in this list replaces it.
-        const RowCell* cell = &rowCells[ch];
-        if (cell->effect == SpeedTempo) {
-            if (cell->param <= 32)
-                player.speed = cell->param;
-            else
-                SetEffectTempo(cell->param);
-        }
-        if (cell->effect == PositionJump) {
-            // A MOD order table ends with the song: a jump past its last position ends the song, which starts over.
-            int target = cell->param;
-            if (target >= module->songLength) {
-                target = 0;
-                player.songEnded = 1;
-            }
-            JumpToOrder(target);
-            FillRowCells(module);
-        }
-        if (cell->effect == Arpeggio) {
-            c->arpeggioStep = 0;
-            c->arpeggioX = cell->param >> 4;
-            c->arpeggioY = cell->param & 0x0F;
-        }
-        if (cell->effect == Vibrato) {
-            if (cell->param & 0x0F)
-                c->vibratoDepth = cell->param & 0x0F;
-            if (cell->param >> 4)
-                c->vibratoSpeed = cell->param >> 4;
-            if (cell->note != -1)
-                c->vibratoPosition = 0;
-        }
-        if (cell->effect == Tremolo) {
-            if (cell->param & 0x0F)
-                c->tremoloDepth = cell->param & 0x0F;
-            if (cell->param >> 4)
-                c->tremoloSpeed = cell->param >> 4;
-            if (cell->note != -1)
-                c->tremoloPosition = 0;
-        }
-        if (cell->effect == PortaUp && cell->param != 0)
-            c->portaUpSpeed = cell->param;
-        if (cell->effect == PortaDown && cell->param != 0)
-            c->portaDownSpeed = cell->param;
-        if (cell->effect == Extended) {
-            int x = cell->param >> 4, y = cell->param & 0x0F;
-            if (x == FineVolumeUp)
-                c->fineVolumeSlide = y;
-            if (x == FineVolumeDown)
-                c->fineVolumeSlide = -y;
-            if (x == PatternLoop) {
-                ApplyPatternLoop(y);
-                FillRowCells(module);
-            }
-            if (x == NoteCut)
-                c->noteCutTick = y;
-            if (x == PatternDelay && player.patternDelay == 0)
-                player.patternDelay = y;
-            if (x == FinePortaUp)
-                c->portaUpSpeed = y;
-            if (x == FinePortaDown)
-                c->portaDownSpeed = y;
-        }
-        if (cell->effect == VibratoSlide)
-            c->volumeSlide = SlideAmount(cell->param);
-    }
-}
-
 // Tick 0: what the cell's note and sample number do to the channel.
-void StartNote(Module* module, Channel* c, const RowCell* cell) {
+void StartNote(Module* module, Channel* c, const NoteCell* cell) {
     int e = cell->effect, p = cell->param;
-    if (cell->note == -1 && cell->sample == 0) {
+    if (cell->note == -1 && cell->instrument == 0) {
         if (e == TonePorta && p != 0)
             c->tonePortaSpeed = p;
         if (e == TonePortaSlide)
@@ -259,10 +170,10 @@ void StartNote(Module* module, Channel* c, const RowCell* cell) {
         return;
     }
     c->volumeSlide = 0;
-    if (cell->sample != 0) {
-        c->instrument = cell->sample;
+    if (cell->instrument != 0) {
+        c->instrument = cell->instrument;
         if (cell->note != -1)
-            c->cellPeriod = cell->cellPeriod;
+            c->cellPeriod = cell->period;
     }
     bool tonePorta = e == TonePorta || e == TonePortaSlide;
     if (!tonePorta && player.patternDelay == 0)
@@ -270,8 +181,8 @@ void StartNote(Module* module, Channel* c, const RowCell* cell) {
     c->vibratoSpeed = 0;
     c->vibratoDepth = 0;
     c->vibratoPosition = 0;
-    if (cell->sample != 0 && e != TonePortaSlide && e != VibratoSlide && player.patternDelay == 0)
-        c->volume = module->modSamples[cell->sample].volume;
+    if (cell->instrument != 0 && e != TonePortaSlide && e != VibratoSlide && player.patternDelay == 0)
+        c->volume = module->modSamples[cell->instrument].volume;
     if (e == SetVolume)
         c->volume = p;
     if (c->instrument > 0 && c->instrument <= 31) {
@@ -372,7 +283,7 @@ int PitchThisTick(Channel* c, int e, int p, int tick) {
 
 void UpdateChannel(Module* module, int ch) {
     Channel* c = &channels[ch];
-    const RowCell* cell = &rowCells[ch];
+    const NoteCell* cell = &rowCells[ch];
     const int e = cell->effect, p = cell->param;
     const int x = p >> 4, y = p & 0x0F;
     const int tick = player.tick;
@@ -417,39 +328,13 @@ void UpdateChannel(Module* module, int ch) {
 
 void ModTick(Module* module) {
     player.channelCount = module->channelCount;
-    FillRowCells(module);
+    FetchRow(module, ModRules);
     if (player.tick == 0)
-        FirstPass(module);
+        for (int ch = 0; ch < player.channelCount; ++ch)
+            StartRow(module, ch, ModRules);
     if (player.tickBudget > 0)
         for (int ch = 0; ch < player.channelCount; ++ch)
             UpdateChannel(module, ch);
-
-    player.tick += 1;
-    if (player.tick >= player.speed) {
-        if (player.patternDelay > 0) {
-            player.patternDelay -= 1;
-        } else {
-            bool broke = false;
-            for (int ch = 0; ch < player.channelCount; ++ch) {
-                // A break row past the pattern (reachable only by an earlier break in this scan) holds no cell.
-                const NoteCell* cell = PatternCell(module, player.orderPosition, player.row, ch);
-                if (cell && cell->effect == PatternBreak) {
-                    player.row = rowCells[ch].param;
-                    AdvanceOrder(module);
-                    player.tick = 0;
-                    broke = true;
-                }
-            }
-            if (!broke) {
-                player.row += 1;
-                player.tick = 0;
-            }
-        }
-    }
-    if (player.row > 63) {
-        AdvanceOrder(module);
-        player.patternLoopRow = 0;
-        player.row = 0;
-    }
+    AdvanceSong(module, ModRules);
     player.writePosition += player.samplesPerTick;
 }

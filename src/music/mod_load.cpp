@@ -6,7 +6,6 @@
 #include "music/music.h"
 
 #include "app/bytes.h"
-#include "app/files.h"
 
 #include <climits>
 #include <cstdio>
@@ -190,15 +189,10 @@ bool ParseMod(const uint8_t* file, long size, const char* path, Module* module) 
 
 } // namespace
 
-bool LoadModFile(const char* path, Module* module) {
-    uint8_t* file = nullptr;
-    size_t length = 0;
-    const ReadFileResult read = ReadWholeFile(path, LONG_MAX, &file, &length);
-    if (read != ReadFileOk) {
-        SetModuleError("%s: %s", path, ReadFileReason(read));
+bool LoadModFile(const uint8_t* bytes, size_t size, const char* name, Module* module) {
+    if (size > size_t(LONG_MAX)) {
+        SetModuleError("%s: too large for a MOD file", name);
         return false;
     }
-    const bool loaded = ParseMod(file, long(length), path, module);
-    free(file);
-    return loaded;
+    return ParseMod(bytes, long(size), name, module);
 }

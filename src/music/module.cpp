@@ -1,6 +1,8 @@
 // The module table: loading a file of either format into it, freeing modules, and the refusal reason.
 #include "music/music.h"
 
+#include "app/files.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -21,32 +23,31 @@ void SetModuleError(const char* format, ...) {
     va_end(args);
 }
 
-bool IsXmFile(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    char head[17] = {};
-    size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return got >= 10 && std::memcmp(head, "Extended M", 10) == 0;
+bool IsXmModule(const uint8_t* bytes, size_t size) {
+    return size >= 10 && std::memcmp(bytes, "Extended M", 10) == 0;
 }
 
-int LoadModule(const char* path) {
+int LoadModuleFromMemory(const uint8_t* bytes, size_t size, const char* name) {
+    if (playerTaken) {
+        SetModuleError("%s: cannot load while the music plays", name);
+        return -1;
+    }
     if (player.moduleCount >= MaxModules) {
-        SetModuleError("%s: the player already holds %d modules", path, MaxModules);
+        SetModuleError("%s: the player already holds %d modules", name, MaxModules);
         return -1;
     }
     // Zero-filled, so that FreeModule can take back whatever a refused load left behind.
     Module* module = static_cast<Module*>(std::calloc(1, sizeof(Module)));
     if (!module) {
-        SetModuleError("%s: out of memory", path);
+        SetModuleError("%s: out of memory", name);
         return -1;
     }
     errorText[0] = 0;
-    bool loaded = IsXmFile(path) ? LoadXmFile(path, module) : LoadModFile(path, module);
+    const bool loaded =
+        IsXmModule(bytes, size) ? LoadXmFile(bytes, size, name, module) : LoadModFile(bytes, size, name, module);
     if (!loaded) {
         if (!errorText[0])
-            SetModuleError("%s: not a module this player can load", path);
+            SetModuleError("%s: not a module this player can load", name);
         FreeModule(module);
         return -1;
     }
@@ -56,6 +57,19 @@ int LoadModule(const char* path) {
     player.module = player.moduleTable[0];
     player.moduleLoaded = 1;
     player.songEnded = 0;
+    return index;
+}
+
+int LoadModule(const char* path) {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &bytes, &size);
+    if (read != ReadFileOk) {
+        SetModuleError("%s: %s", path, ReadFileReason(read));
+        return -1;
+    }
+    const int index = LoadModuleFromMemory(bytes, size, path);
+    std::free(bytes);
     return index;
 }
 

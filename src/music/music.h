@@ -1,10 +1,18 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // The tracker player: module records shared by the XM and MOD loaders and engines, the per-channel state, the
 // player state, the period model and the voice renderer. Plain records; the player state lives in two globals:
 //   Channel channels[MaxChannels];   the per-channel playback state of both engines
 //   PlayerState player;              timing, song position, mix buffers and the module table
+//
+// Who owns them: the thread that loads the modules (the program's main thread) until the mix-down takes the player
+// (PrepareMusic, audio/mixer.h; the stream calls it in StartMusic, before its threads start). From then on only the
+// thread that renders touches them (the stream's feeder for the first chunk, its mixer thread for every later one)
+// until the mix-down gives the player back (ReleaseMusic, called by StopMusic once both threads have ended).
+// Meanwhile the main thread only gives the mix-down's three commands (SetFadeMode, RequestModule, SetRepeatMode),
+// and LoadModule refuses to load.
 
 constexpr int MaxChannels = 32;        // pattern channels per module, and Channels in the player
 constexpr int MaxInstruments = 128;    // XM instruments 1..128 (slot 0 unused)
@@ -158,17 +166,32 @@ struct PlayerState {
 extern Channel channels[MaxChannels];
 extern PlayerState player;
 
+// --- The player's start-up state (player.cpp) ---
+
+// Brings `player` and `channels` back to their values at program start: no module, 125 BPM at speed 6, full
+// volume, centred pans, every channel silent and every effect memory cleared. Whatever the table held must have
+// been freed first (ReleaseMusic, or nothing loaded yet). Every user that plays more than one song in a process
+// calls it before loading the next (then BuildPeriodTables).
+void ResetPlayer();
+// True from PrepareMusic to ReleaseMusic: the audio threads may own the player, and nothing may be loaded.
+extern bool playerTaken;
+
 // --- Loading (module.cpp, xm_load.cpp, mod_load.cpp) ---
 
-// Loads an XM or MOD file, appends it to the module table and returns its index; -1 when the file is refused
-// (ModuleError() then says why, naming the file). A refused file leaves nothing behind in the table.
+// Loads an XM or MOD module from `size` bytes in memory, appends it to the module table and returns its index; -1
+// when it is refused (ModuleError() then says why, naming `name`). A refused module leaves nothing behind in the
+// table. The bytes are only read; the caller keeps them.
+int LoadModuleFromMemory(const uint8_t* bytes, size_t size, const char* name);
+// Reads the file once and loads it as LoadModuleFromMemory does, named by its path.
 int LoadModule(const char* path);
-bool IsXmFile(const char* path);
-// Both loaders receive a zero-filled Module. On refusal they return false after SetModuleError; LoadModule then
-// calls FreeModule, which frees every non-null pointer it finds (patterns may be null while patternCount > 0,
-// channelRows and sample data may be null), so a loader need not undo its own allocations.
-bool LoadXmFile(const char* path, Module* module);
-bool LoadModFile(const char* path, Module* module);
+// Whether the bytes begin as an XM file does; every other module is taken for a MOD.
+bool IsXmModule(const uint8_t* bytes, size_t size);
+// Both loaders read a module held in memory into a zero-filled Module. On refusal they return false after
+// SetModuleError; LoadModuleFromMemory then calls FreeModule, which frees every non-null pointer it finds (patterns
+// may be null while patternCount > 0, channelRows and sample data may be null), so a loader need not undo its own
+// allocations.
+bool LoadXmFile(const uint8_t* bytes, size_t size, const char* name, Module* module);
+bool LoadModFile(const uint8_t* bytes, size_t size, const char* name, Module* module);
 void FreeModule(Module* module);
 // Empties the module table and fills the period table; once at start-up.
 void BuildPeriodTables();

@@ -1,9 +1,11 @@
 // The player's global state, with the values it holds when the program starts.
 #include "music/music.h"
 
-Channel channels[MaxChannels];
+#include <cstring>
 
-PlayerState player = [] {
+namespace {
+
+PlayerState StartUpState() {
     PlayerState state{};
     state.channelCount = 4;
     state.ticksPerSecond = 50.0f;
@@ -14,4 +16,15 @@ PlayerState player = [] {
     for (float& pan : state.channelPan)
         pan = 0.5f;
     return state;
-}();
+}
+
+} // namespace
+
+Channel channels[MaxChannels];
+PlayerState player = StartUpState();
+bool playerTaken = false;
+
+void ResetPlayer() {
+    player = StartUpState();
+    std::memset(channels, 0, sizeof channels);
+}

@@ -1,7 +1,9 @@
 #pragma once
 // What the XM and MOD engines share: the effect column's commands, numbered as both formats store them, and the
-// rules that are the same in both. Each engine keeps its own units (MOD periods move by twice the parameter,
-// XM periods by eight times) and its own order of applying them.
+// rules that are the same in both: the parameter memories and song commands at the start of a row, and the move to
+// the next row at the end of a tick (row_effects.cpp). Each engine keeps its own units (MOD periods move by twice
+// the parameter, XM periods by eight times), its note and channel rules, and says in its FormatRules where the
+// shared ones differ for it.
 #include "music/music.h"
 
 enum Effect : uint8_t {
@@ -88,3 +90,33 @@ inline void JumpToOrder(int32_t target) {
     player.patternLoopRow = 0;
     player.tick = 0;
 }
+
+// Where a format departs from the rules both engines share.
+struct FormatRules {
+    // The cell of `channel` at a song position, or null where the format plays an empty cell.
+    const NoteCell* (*cellAt)(const Module* module, int32_t orderPosition, int32_t row, int32_t channel);
+    // Rows of the pattern at a song position.
+    int32_t (*rowCount)(const Module* module, int32_t orderPosition);
+    int32_t portaScale;       // a portamento's parameter times this is its speed in the format's periods
+    bool panCommands;         // 8xx and E8x set the channel's pan (XM; MOD ignores both)
+    bool finePortaMemories;   // E1x and E2x also set the portamento speeds (MOD)
+    bool jumpPastEndRestarts; // a jump at or past the song's length starts the song over (MOD)
+    // A break takes its row from the row as the tick started it, even when an earlier break in the same scan has
+    // moved the position on (MOD); otherwise from the cell at the position the scan has reached (XM).
+    bool breakRowFromRowStart;
+};
+
+// The current row, one cell per channel; a position jump or a pattern loop at the row's start refetches it, and
+// everything after reads the new row.
+extern NoteCell rowCells[MaxChannels];
+void FetchRow(const Module* module, const FormatRules& rules);
+
+// Tick 0 of a row, channel by channel before any channel plays: the row's resets, and the commands that act on the
+// song (speed and tempo, position jump, pattern loop and delay) or on the channel's memories (arpeggio, vibrato,
+// tremolo, portamento speeds, fine volume slides, note cut, volume slide with vibrato).
+void StartRow(const Module* module, int32_t c, const FormatRules& rules);
+
+// The end of a tick: the next tick, and once the row's ticks are done (and any pattern delay), the next row; a
+// pattern break moves to the next order position at the row it names, and past a pattern's last row the song goes
+// on with the next order position.
+void AdvanceSong(const Module* module, const FormatRules& rules);

@@ -13,8 +13,6 @@ constexpr double AmplitudeScale = static_cast<double>(2.3841858e-7f);
 // 1/255 and 2^-22 are single-precision constants; the products themselves are formed in double.
 constexpr double PanScale = static_cast<double>(0.003921569f);
 constexpr double PeriodClock = 28634112.0;
-// Runs shorter than this cost more than the same frames one by one through RenderPlainFrames.
-constexpr int32_t MinRunFrames = 16;
 
 int16_t* TickFrames(int32_t c) {
     return player.mixBuffers[player.mixBank][c] + 2 * player.writePosition;
@@ -84,11 +82,10 @@ PlayedLoop LoopOf(const Sample& sample) {
     return {sample.loopStart, sample.loopLength > room ? room : sample.loopLength, sample.loopType};
 }
 
-// One frame the long way: turns at the loop's ends and the sample's end. Returns false when a sample without loop
-// has ended, with the rest of the tick silenced.
+// One frame the long way: turns at the loop's ends and the sample's end. Returns false, writing nothing, when a
+// sample without loop has ended.
 template <bool Audible>
-bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float step, double amp, float g, int16_t* out,
-              int32_t framesLeft) {
+bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float step, double amp, float g, int16_t* out) {
     const int16_t* data = sample.data;
     const int32_t length = sample.length;
     const int32_t loopStart = loop.start;
@@ -139,11 +136,8 @@ bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float st
         const int32_t s1 = n < length ? data[n] : s0;
         PutFrame<Audible>(out, s0, s1, frac, amp, g);
     } else {
-        if (i >= length) {
-            // The sample has ended: silent for the rest of this tick.
-            std::memset(out, 0, 4 * static_cast<size_t>(framesLeft));
+        if (i >= length)
             return false;
-        }
         const float frac = pos - static_cast<float>(i);
         pos = pos + step;
         const int32_t s0 = data[i];
@@ -153,13 +147,34 @@ bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float st
     return true;
 }
 
-// One tick of resampling from `pos`; returns the new position. Straight runs, where neither a loop turn nor the
-// sample's end comes near, go side by side; the frames around those events go one by one. Without `Audible` (an
-// amplitude of 0, where every frame is exactly 0) the frames are zeros and only the position and the sample end
-// are followed.
+// An XM voice for one tick, as RenderVoiceTick runs it. Without `Audible` (an amplitude of 0, where every frame is
+// exactly 0) the frames are zeros and only the position and the sample's end are followed.
+template <bool AudibleVoice> struct XmVoice {
+    static constexpr bool Audible = AudibleVoice;
+    static constexpr int32_t MinRunFrames = 16; // runs shorter than this cost more than RenderPlainFrames
+    const Sample& sample;
+    PlayedLoop loop;
+    const int16_t* data;
+    int32_t dataLength;
+    int32_t plainLimit;
+    int32_t loopEnd;
+    bool runsBack;
+    float step;
+    double amp;
+    float g;
+
+    RunSpan Span(float pos) const {
+        const bool back = runsBack && pos >= static_cast<double>(loopEnd) + 1.0;
+        return back ? RunSpan{loop.start + 2 * loop.length, 2 * loopEnd} : RunSpan{plainLimit, 0};
+    }
+    bool PastForwardLoop(float pos) const { return loop.type == 1 && pos >= loopEnd; }
+    bool OneFrame(float& pos, int16_t* out) const { return ::OneFrame<Audible>(sample, loop, pos, step, amp, g, out); }
+};
+
+// One tick of resampling from `pos`; returns the frames rendered, fewer than `frames` when a sample without loop
+// ended in this tick.
 template <bool Audible>
-float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t frames, float pos, float step, double amp,
-               float g) {
+int32_t Resample(const Sample& sample, int16_t* out, int32_t frames, float& pos, float step, double amp, float g) {
     const PlayedLoop loop = LoopOf(sample);
     // A run keeps i + 1 below the loop's end (the first turn of a ping-pong loop) or, without a loop, below the
     // sample's end. Only a loop that plays lies inside the data; the fields of one that doesn't may hold anything.
@@ -172,49 +187,9 @@ float Resample(Channel& channel, const Sample& sample, int16_t* out, int32_t fra
     // 2 x loopEnd; it is run too when those indices fit in 32 bits.
     const bool runsBack = loop.type == 2 && static_cast<int64_t>(loop.start) + 2 * static_cast<int64_t>(loop.length) <
                                                 static_cast<int64_t>(INT32_MAX) / 2;
-    int32_t k = 0;
-    int32_t oneByOne = 0;
-    while (k < frames) {
-        if (oneByOne == 0) {
-            const bool back = runsBack && pos >= static_cast<double>(loopEnd) + 1.0;
-            const int32_t limit = back ? loop.start + 2 * loop.length : runLimit;
-            const StraightRun run = FindStraightRun(pos, step, limit, frames - k, MinRunFrames);
-            if (run.frames == 0) {
-                // Past a forward loop's end, the next frame goes back into the loop, where a run may start again.
-                oneByOne = loop.type == 1 && pos >= loopEnd ? 1 : run.retry;
-                continue;
-            }
-            const float start = pos;
-            const int32_t count = TakeStraightRun(run, pos, step, limit, frames - k);
-            if constexpr (Audible)
-                RenderStraightRun(sample.data, sample.length + 1, back ? 2 * loopEnd : 0, start, run.advance, count,
-                                  amp, g, out);
-            else
-                std::memset(out, 0, 4 * static_cast<size_t>(count));
-            k += count;
-            out += 2 * count;
-            oneByOne = count > run.frames ? 0 : 1; // else the frame that ended the run
-            continue;
-        }
-        if (Audible && VoiceRunPath >= 0) {
-            // Frames short of the loop's end or the sample's end need no turn: the quick way.
-            const int32_t count = oneByOne < frames - k ? oneByOne : frames - k;
-            const int32_t done = RenderPlainFrames(sample.data, runLimit, pos, step, count, amp, g, out);
-            k += done;
-            out += 2 * done;
-            oneByOne -= done;
-            if (oneByOne == 0 || k == frames)
-                continue;
-        }
-        --oneByOne;
-        if (!OneFrame<Audible>(sample, loop, pos, step, amp, g, out, frames - k)) {
-            channel.period = 0; // with period 0 the channel stays silent from now on
-            break;
-        }
-        ++k;
-        out += 2;
-    }
-    return pos;
+    const XmVoice<Audible> voice{sample, loop, sample.data, sample.length + 1, runLimit, loopEnd, runsBack, step,
+                                 amp,    g};
+    return RenderVoiceTick(voice, pos, step, amp, g, out, frames);
 }
 
 } // namespace
@@ -248,6 +223,13 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
 
     int16_t* out = TickFrames(c);
     const int32_t frames = player.samplesPerTick;
-    channel.position = amp != 0.0 ? Resample<true>(channel, *sample, out, frames, channel.position, step, amp, g)
-                                  : Resample<false>(channel, *sample, out, frames, channel.position, step, amp, g);
+    float pos = channel.position;
+    const int32_t done = amp != 0.0 ? Resample<true>(*sample, out, frames, pos, step, amp, g)
+                                    : Resample<false>(*sample, out, frames, pos, step, amp, g);
+    if (done < frames) {
+        // The sample has ended: silent for the rest of this tick, and with period 0 from now on.
+        std::memset(out + 2 * done, 0, 4 * static_cast<size_t>(frames - done));
+        channel.period = 0;
+    }
+    channel.position = pos;
 }

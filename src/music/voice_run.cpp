@@ -185,10 +185,10 @@ template <bool Backward, bool Centred, bool Split>
     const __m256i lowHalves = _mm256_set1_epi32(0xFFFF);
     const __m256i top = _mm256_set1_epi32(mirror - 1);
     const uint32_t step = run.step;
-    const __m256i lanes = _mm256_setr_epi32(0, static_cast<int32_t>(step), static_cast<int32_t>(2 * step),
-                                            static_cast<int32_t>(3 * step), static_cast<int32_t>(4 * step),
-                                            static_cast<int32_t>(5 * step), static_cast<int32_t>(6 * step),
-                                            static_cast<int32_t>(7 * step));
+    const __m256i lanes =
+        _mm256_setr_epi32(0, static_cast<int32_t>(step), static_cast<int32_t>(2 * step), static_cast<int32_t>(3 * step),
+                          static_cast<int32_t>(4 * step), static_cast<int32_t>(5 * step),
+                          static_cast<int32_t>(6 * step), static_cast<int32_t>(7 * step));
     // Eight frames a pass, in two halves of four; a run has at least eight, and the last pass, when fewer are left,
     // renders the last eight again, with the same bits.
     for (int32_t k = 0; k < frames; k += 8) {
@@ -200,19 +200,17 @@ template <bool Backward, bool Centred, bool Split>
         // A pair's address: its index, or backward the lower of the two mirrored samples (s1 first, then s0).
         const __m256i at = Backward ? _mm256_sub_epi32(top, index) : index;
         // The lowest address of each half: at steps below 2, its four pairs lie within the eight samples from there.
-        const int32_t low0 = Backward ? mirror - 1 - static_cast<int32_t>((p + 3 * step) >> sh)
-                                      : static_cast<int32_t>(p >> sh);
+        const int32_t low0 =
+            Backward ? mirror - 1 - static_cast<int32_t>((p + 3 * step) >> sh) : static_cast<int32_t>(p >> sh);
         const int32_t low1 = Backward ? mirror - 1 - static_cast<int32_t>((p + 7 * step) >> sh)
                                       : static_cast<int32_t>((p + 4 * step) >> sh);
         __m256i pairs;
         if ((Backward ? low0 : low1) + 8 <= length) {
-            const __m256i distance =
-                _mm256_sub_epi32(at, _mm256_set_m128i(_mm_set1_epi32(low1), _mm_set1_epi32(low0)));
+            const __m256i distance = _mm256_sub_epi32(at, _mm256_set_m128i(_mm_set1_epi32(low1), _mm_set1_epi32(low0)));
             const __m256i select =
                 _mm256_add_epi32(_mm256_shuffle_epi8(_mm256_add_epi32(distance, distance), spread), pairBytes);
-            const __m256i window =
-                _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low1)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low0)));
+            const __m256i window = _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low1)),
+                                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + low0)));
             pairs = _mm256_shuffle_epi8(window, select);
         } else {
             alignas(32) int32_t address[8]; // near the end of the data: one 32-bit load per pair
@@ -234,9 +232,9 @@ template <bool Backward, bool Centred, bool Split>
         if constexpr (Split) {
             const __m256i fl = _mm256_and_si256(fraction, lowBits);
             const __m256i minusFl = _mm256_sub_epi32(_mm256_setzero_si256(), fl);
-            const __m256i lowWeights = Backward ? _mm256_or_si256(fl, _mm256_slli_epi32(minusFl, 16))
-                                                : _mm256_or_si256(_mm256_and_si256(minusFl, lowHalves),
-                                                                  _mm256_slli_epi32(fl, 16));
+            const __m256i lowWeights =
+                Backward ? _mm256_or_si256(fl, _mm256_slli_epi32(minusFl, 16))
+                         : _mm256_or_si256(_mm256_and_si256(minusFl, lowHalves), _mm256_slli_epi32(fl, 16));
             const __m256i low = _mm256_madd_epi16(pairs, lowWeights); // (s1 - s0) x fl
             value0 = _mm256_add_pd(value0, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(low)), lowScale));
             value1 =
@@ -246,10 +244,10 @@ template <bool Backward, bool Centred, bool Split>
         const __m128i v1 = _mm256_cvttpd_epi32(_mm256_mul_pd(value1, vamp));
         const __m256i v = _mm256_set_m128i(v1, v0);
         // trunc(v x 0.5) is v / 2 rounded toward zero.
-        const __m256i left =
-            Centred ? _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_srli_epi32(v, 31)), 1)
-                    : _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v1), vpan)),
-                                       _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v0), vpan)));
+        const __m256i left = Centred
+                                 ? _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_srli_epi32(v, 31)), 1)
+                                 : _mm256_set_m128i(_mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v1), vpan)),
+                                                    _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(v0), vpan)));
         const __m256i right = _mm256_sub_epi32(v, left);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * k),
                             _mm256_or_si256(_mm256_and_si256(left, lowHalves), _mm256_slli_epi32(right, 16)));

@@ -6,12 +6,8 @@ namespace {
 
 constexpr int KeyOff = 97;
 
-// The current row's cells, one per channel; a jump or pattern loop refetches them mid-tick.
-NoteCell rowCache[MaxChannels];
-
 // Order entries naming a pattern the file does not have play as an empty pattern of 64 rows, as trackers do.
 const Pattern emptyPattern = {{}, 64, 0};
-constexpr NoteCell emptyCell = {-1, 0, 0, 0, 0, 0, 0};
 
 const Pattern& PatternAt(const Module* module, int32_t orderPosition) {
     int32_t index = module->orders[orderPosition & (MaxOrders - 1)];
@@ -22,18 +18,22 @@ const Pattern& PatternAt(const Module* module, int32_t orderPosition) {
 
 // Rows past a pattern's end (a break to row 200, say), and rows the pattern's data never reached, read as empty
 // cells.
-const NoteCell& CellAt(const Pattern& pattern, int32_t channel, int32_t row) {
+const NoteCell* CellAt(const Module* module, int32_t orderPosition, int32_t row, int32_t channel) {
+    const Pattern& pattern = PatternAt(module, orderPosition);
     const NoteCell* cells = pattern.channelRows[channel];
     if (!cells || row < 0 || row >= pattern.storedRows)
-        return emptyCell;
-    return cells[row];
+        return nullptr;
+    return &cells[row];
 }
 
-void FetchRow(const Module* module) {
-    const Pattern& pattern = PatternAt(module, player.orderPosition);
-    for (int32_t c = 0; c < player.channelCount; ++c)
-        rowCache[c] = CellAt(pattern, c, player.row);
+int32_t RowCount(const Module* module, int32_t orderPosition) {
+    return PatternAt(module, orderPosition).rowCount;
 }
+
+// The order table holds 256 stored entries, so a position jump may go to any of them, also past the song's length;
+// the song ends when the position moves on from there. A portamento speed is kept as the period step it makes, eight
+// times the parameter.
+constexpr FormatRules XmRules = {CellAt, RowCount, 8, true, false, false, false};
 
 // The instrument a channel plays, or null when that number names no instrument with samples.
 const Instrument* SoundingInstrument(const Module* module, int32_t number) {
@@ -41,78 +41,6 @@ const Instrument* SoundingInstrument(const Module* module, int32_t number) {
         return nullptr;
     const Instrument& instrument = module->instruments[number];
     return instrument.sampleCount > 0 && instrument.samples ? &instrument : nullptr;
-}
-
-void RowStart(const Module* module, int32_t c) {
-    Channel& ch = channels[c];
-    ch.noteDelayTick = 0;
-    ch.fineVolumeSlide = 0;
-    ch.volumeSlide = 0;
-    ch.noteCutTick = -1;
-
-    // Each test reads the cache afresh: a jump or loop earlier in this list changes what later tests see.
-    if (rowCache[c].effect == SpeedTempo) {
-        uint8_t p = rowCache[c].param;
-        if (p <= 32)
-            player.speed = p;
-        else
-            SetEffectTempo(p);
-    }
-    // The order table holds 256 stored entries, so any target can be played, also one past the song's length;
-    // the song ends when the position moves on from there.
-    if (rowCache[c].effect == PositionJump) {
-        JumpToOrder(rowCache[c].param);
-        FetchRow(module);
-    }
-    if (rowCache[c].effect == Arpeggio) {
-        ch.arpeggioStep = 0;
-        ch.arpeggioX = rowCache[c].param >> 4;
-        ch.arpeggioY = rowCache[c].param & 15;
-    }
-    if (rowCache[c].effect == SetPan)
-        player.channelPan[c] = static_cast<float>(rowCache[c].param * static_cast<double>(0.003921569f));
-    if (rowCache[c].effect == Vibrato) {
-        uint8_t p = rowCache[c].param;
-        if (p & 15)
-            ch.vibratoDepth = p & 15;
-        if (p >> 4)
-            ch.vibratoSpeed = p >> 4;
-        if (rowCache[c].note != -1)
-            ch.vibratoPosition = 0;
-    }
-    if (rowCache[c].effect == Tremolo) {
-        uint8_t p = rowCache[c].param;
-        if (p & 15)
-            ch.tremoloDepth = p & 15;
-        if (p >> 4)
-            ch.tremoloSpeed = p >> 4;
-        if (rowCache[c].note != -1)
-            ch.tremoloPosition = 0;
-    }
-    if (rowCache[c].effect == PortaUp && rowCache[c].param != 0)
-        ch.portaUpSpeed = rowCache[c].param * 8;
-    if (rowCache[c].effect == PortaDown && rowCache[c].param != 0)
-        ch.portaDownSpeed = rowCache[c].param * 8;
-    if (rowCache[c].effect == Extended) {
-        int32_t x = rowCache[c].param >> 4, y = rowCache[c].param & 15;
-        if (x == PatternLoop) {
-            ApplyPatternLoop(y);
-            FetchRow(module);
-        } else if (x == SetPanCoarse) {
-            player.channelPan[c] = static_cast<float>(y * 0.0625);
-        } else if (x == FineVolumeUp) {
-            ch.fineVolumeSlide = y;
-        } else if (x == FineVolumeDown) {
-            ch.fineVolumeSlide = -y;
-        } else if (x == NoteCut) {
-            ch.noteCutTick = y;
-        } else if (x == PatternDelay) {
-            if (player.patternDelay == 0)
-                player.patternDelay = y;
-        }
-    }
-    if (rowCache[c].effect == VibratoSlide)
-        ch.volumeSlide = SlideAmount(rowCache[c].param);
 }
 
 void StartNote(const Module* module, Channel& ch, const NoteCell& cell) {
@@ -250,7 +178,7 @@ int32_t PitchThisTick(Channel& ch, uint8_t effect, uint8_t param, int32_t tick) 
 
 void UpdateChannel(const Module* module, int32_t c) {
     Channel& ch = channels[c];
-    const NoteCell& cell = rowCache[c];
+    const NoteCell& cell = rowCells[c];
     const int32_t tick = player.tick;
     ch.volumeEnvelopePosition += 1;
     ch.panningEnvelopePosition += 1;
@@ -290,49 +218,20 @@ void UpdateChannel(const Module* module, int32_t c) {
     RenderVoice(c, pitch, tremoloDelta);
 }
 
-void AdvanceSong(const Module* module) {
-    player.tick += 1;
-    if (player.tick < player.speed)
-        return;
-    if (player.patternDelay != 0) {
-        player.patternDelay -= 1;
-    } else {
-        bool broke = false;
-        for (int32_t c = 0; c < player.channelCount; ++c) {
-            const NoteCell& cell = CellAt(PatternAt(module, player.orderPosition), c, player.row);
-            if (cell.effect == PatternBreak) {
-                player.row = cell.param;
-                AdvanceOrder(module);
-                player.tick = 0;
-                broke = true;
-            }
-        }
-        if (!broke) {
-            player.row += 1;
-            player.tick = 0;
-        }
-    }
-    if (player.row > PatternAt(module, player.orderPosition).rowCount - 1) {
-        AdvanceOrder(module);
-        player.row = 0;
-        player.patternLoopRow = 0;
-    }
-}
-
 } // namespace
 
 void XmTick(Module* module) {
     player.channelCount = module->channelCount;
     module->linearFrequencies = 0;
-    FetchRow(module);
+    FetchRow(module, XmRules);
     if (player.tick == 0) {
         for (int32_t c = 0; c < player.channelCount; ++c)
-            RowStart(module, c);
+            StartRow(module, c, XmRules);
     }
     if (player.tickBudget > 0) {
         for (int32_t c = 0; c < player.channelCount; ++c)
             UpdateChannel(module, c);
     }
-    AdvanceSong(module);
+    AdvanceSong(module, XmRules);
     player.writePosition += player.samplesPerTick;
 }

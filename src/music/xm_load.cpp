@@ -2,7 +2,6 @@
 #include "music/music.h"
 
 #include "app/bytes.h"
-#include "app/files.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,12 +9,14 @@
 
 namespace {
 
-// The file is read whole and then parsed front to back, never seeking back; every read is checked against
-// the end, so a short file is refused at the field where it ends.
+// The file is parsed front to back from memory, never seeking back. The readers cannot leave the data: a read
+// past its end gives zeros and marks the reader cut, and each record is checked against the end before it is read,
+// so a short file is refused at the record where it ends.
 struct XmReader {
     const uint8_t* data;
     size_t size;
     size_t pos;
+    bool cut; // a read went past the end
 };
 
 bool Has(const XmReader& in, uint64_t count) {
@@ -23,19 +24,36 @@ bool Has(const XmReader& in, uint64_t count) {
 }
 
 uint8_t Byte(XmReader& in) {
+    if (in.pos >= in.size) {
+        in.cut = true;
+        return 0;
+    }
     return in.data[in.pos++];
 }
 
 uint16_t Word(XmReader& in) {
-    const uint16_t value = static_cast<uint16_t>(ReadLe16(in.data + in.pos));
-    in.pos += 2;
-    return value;
+    const uint16_t low = Byte(in);
+    return static_cast<uint16_t>(low | Byte(in) << 8);
 }
 
 uint32_t Dword(XmReader& in) {
-    const uint32_t value = ReadLe32(in.data + in.pos);
-    in.pos += 4;
-    return value;
+    const uint32_t low = Word(in);
+    return low | uint32_t(Word(in)) << 16;
+}
+
+void Skip(XmReader& in, uint64_t count) {
+    if (!Has(in, count)) {
+        in.pos = in.size;
+        in.cut = true;
+        return;
+    }
+    in.pos += size_t(count);
+}
+
+// `count` bytes into `out`, zeros for those past the end.
+void CopyBytes(XmReader& in, void* out, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        static_cast<uint8_t*>(out)[i] = Byte(in);
 }
 
 constexpr int KeyOff = 97;
@@ -54,11 +72,11 @@ bool ReadPattern(XmReader& in, const char* path, Module* module, int32_t index) 
         SetModuleError("%s: pattern %d has a header length of %u, below its 9 bytes", path, index, headerLength);
         return false;
     }
-    if (!Has(in, headerLength - 9)) {
+    Skip(in, headerLength - 9);
+    if (in.cut) {
         SetModuleError("%s: truncated inside the header of pattern %d", path, index);
         return false;
     }
-    in.pos += headerLength - 9;
     if (!Has(in, packedSize)) {
         SetModuleError("%s: truncated inside the data of pattern %d", path, index);
         return false;
@@ -204,7 +222,7 @@ void ReadInstrumentFields(XmReader& in, Instrument& instrument, uint32_t headerS
     instrument.vibratoDepth = Byte(in);
     instrument.vibratoRate = Byte(in);
     instrument.fadeout = Word(in);
-    in.pos += 2 + (headerSize - 243);
+    Skip(in, 2 + (headerSize - 243));
 }
 
 // One sample header; the loop is returned in frames, held unsigned until the data is read (FitLoop and the data
@@ -219,8 +237,8 @@ void ReadSampleHeader(XmReader& in, uint32_t sampleHeaderSize, Sample& sample, u
     sample.panning = Byte(in);
     sample.relativeNote = static_cast<int8_t>(Byte(in));
     Byte(in); // reserved
-    std::memcpy(sample.name, in.data + in.pos, 22);
-    in.pos += 22 + (sampleHeaderSize - 40);
+    CopyBytes(in, sample.name, 22);
+    Skip(in, sampleHeaderSize - 40);
     sample.loopType = (type & 3) == 0 ? 0 : (type & 1) ? 1 : 2;
     sample.is16Bit = type & 0x10 ? 1 : 0;
     if (sample.is16Bit) {
@@ -243,6 +261,10 @@ bool ReadSamples(XmReader& in, const char* path, Instrument& instrument, int32_t
             return false;
         }
         ReadSampleHeader(in, sampleHeaderSize, instrument.samples[s], &loops[2 * s]);
+        if (in.cut) {
+            SetModuleError("%s: truncated inside sample header %d of instrument %d", path, s, index);
+            return false;
+        }
     }
     for (int32_t s = 0; s < instrument.sampleCount; ++s) {
         Sample& sample = instrument.samples[s];
@@ -264,8 +286,7 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
         return false;
     }
     const uint32_t headerSize = Dword(in);
-    std::memcpy(instrument.name, in.data + in.pos, 22);
-    in.pos += 22;
+    CopyBytes(in, instrument.name, 22);
     Byte(in); // instrument type
     const int32_t sampleCount = Word(in);
     if (headerSize < 29 || (sampleCount > 0 && headerSize < 243)) {
@@ -277,7 +298,7 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
         return false;
     }
     if (sampleCount == 0) {
-        in.pos += headerSize - 29;
+        Skip(in, headerSize - 29);
         return true;
     }
     const uint32_t sampleHeaderSize = Dword(in);
@@ -287,6 +308,10 @@ bool ReadInstrument(XmReader& in, const char* path, Instrument& instrument, int3
         return false;
     }
     ReadInstrumentFields(in, instrument, headerSize);
+    if (in.cut) {
+        SetModuleError("%s: truncated inside the header of instrument %d", path, index);
+        return false;
+    }
 
     instrument.samples = static_cast<Sample*>(std::calloc(sampleCount, sizeof(Sample)));
     if (!instrument.samples) {
@@ -312,8 +337,9 @@ bool ParseXm(XmReader& in, const char* path, Module* module) {
         SetModuleError("%s: truncated inside the XM header (%zu of 336 bytes)", path, in.size);
         return false;
     }
-    std::memcpy(module->name, in.data + 17, 20);
-    in.pos = 64;
+    Skip(in, 17);
+    CopyBytes(in, module->name, 20);
+    Skip(in, 64 - 37);
     int32_t songLength = Word(in);
     module->restartPosition = Word(in);
     module->channelCount = Word(in);
@@ -324,6 +350,10 @@ bool ParseXm(XmReader& in, const char* path, Module* module) {
     module->defaultBpm = Word(in);
     for (int k = 0; k < MaxOrders; ++k)
         module->orders[k] = Byte(in);
+    if (in.cut) {
+        SetModuleError("%s: truncated inside the XM header", path);
+        return false;
+    }
     // The song position wraps when it reaches songLength, so it must lie within the order table.
     module->songLength = songLength < 1 ? 1 : songLength > MaxOrders ? MaxOrders : songLength;
 
@@ -358,16 +388,7 @@ bool ParseXm(XmReader& in, const char* path, Module* module) {
 
 } // namespace
 
-bool LoadXmFile(const char* path, Module* module) {
-    uint8_t* bytes = nullptr;
-    size_t size = 0;
-    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &bytes, &size);
-    if (read != ReadFileOk) {
-        SetModuleError("%s: %s", path, ReadFileReason(read));
-        return false;
-    }
-    XmReader in{bytes, size, 0};
-    const bool loaded = ParseXm(in, path, module);
-    std::free(bytes);
-    return loaded;
+bool LoadXmFile(const uint8_t* bytes, size_t size, const char* name, Module* module) {
+    XmReader in{bytes, size, 0, false};
+    return ParseXm(in, name, module);
 }

@@ -2,11 +2,14 @@
 #include <cstdint>
 
 #include "image/image.h"
-#include "show/file_wait.h"
 #include "show/frame_buffer.h"
 
 // The picture slots and the compositing effects the script builds its picture scenes from.
 // Main thread only.
+
+// The last reason the show refused something (a picture slot here, the script's other steps), one line.
+const char* ShowError();
+void SetShowError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The picture of the current scene (640 x 480, R G B A bytes) and the strip of text lines.
 extern Image Picture;

@@ -3,18 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "show/file_wait.h"
-
 uint32_t* FrameBuffer = nullptr;
 
 bool AllocFrameBuffer() {
     // Not cleared: the script clears it before the first use.
     FrameBuffer = static_cast<uint32_t*>(std::malloc(size_t(FrameWidth) * size_t(FrameHeight) * 4));
-    if (!FrameBuffer) {
-        SetShowError("out of memory for the frame buffer");
-        return false;
-    }
-    return true;
+    return FrameBuffer != nullptr;
 }
 
 void FreeFrameBuffer() {

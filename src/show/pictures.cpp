@@ -1,10 +1,25 @@
 // The picture slots: the scene's picture and the strip of text lines, checked for what the effects read.
 #include "show/effects.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/files.h"
 #include "image/png.h"
+
+static char showError[256] = "";
+
+const char* ShowError() {
+    return showError;
+}
+
+void SetShowError(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(showError, sizeof showError, format, args);
+    va_end(args);
+}
 
 Image Picture = {};
 Image TextStrip = {};
@@ -17,6 +32,7 @@ static void FreeImage(Image* image) {
 static bool LoadImageSlot(Image* slot, const char* path, int32_t size) {
     FreeImage(slot);
     if (!WaitForFileSize(path, size)) {
+        SetShowError("%s", FileWaitError());
         return false;
     }
     Image image = {};

@@ -6,28 +6,15 @@
 
 #include "app/display.h"
 #include "app/exit_signals.h"
+#include "app/files.h"
 #include "app/system.h"
 #include "audio/mixer.h"
 #include "audio/stream.h"
 #include "movie/movie.h"
+#include "show/assets.h"
 #include "show/effects.h"
 
 #include "music/music.h"
-
-// The data files in the order the show uses them, each with the exact size it must have before it is read.
-struct Asset {
-    const char* path;
-    int32_t size;
-};
-constexpr int AssetCount = 10;
-static const Asset AssetTable[AssetCount] = {
-    {"data/wide.xm", 40420},        {"data/textes.png", 68264},     {"data/le_poilu.png", 133299},
-    {"data/garbet_he.png", 143543}, {"data/tabi_feno.png", 125658}, {"data/vacances.png", 117741},
-    {"data/tabi.movie", 360063},    {"data/rocu.movie", 316964},    {"data/rocu_mange.movie", 109422},
-    {"data/quimbles.png", 164266},
-};
-
-enum AssetIndex { Music, Texts, Scene1, Scene2, Scene3, Scene4, Movie1, Movie2, Movie3, Logo };
 
 void (*ShowFrameObserver)(const uint32_t* frame) = nullptr;
 
@@ -103,7 +90,9 @@ void PlayMovie() {
     for (int pass = 0; pass < 2; pass++) {
         for (int32_t i = 0; i < frames && !Ending(); i++) {
             ClearFrame();
-            DrawMovieFrame(i);
+            DrawMovieFrame(i, FrameBuffer);
+            // The frame clock paces the movie: each frame is shown as soon as it is drawn.
+            StartFlipTimeline();
             ShowFrame();
             // The mark moves before the pause, so each pause is counted in the next frame's reading and the
             // frames that pause alternate with frames that do not.
@@ -137,24 +126,35 @@ static bool Abandon() {
     return false;
 }
 
+// Loads a picture scene's picture; its frames then keep 60 a second from the first one on, whatever the loading
+// took.
 static bool Load(AssetIndex asset) {
-    return !Ending() && LoadPicture(AssetTable[asset].path, AssetTable[asset].size);
+    if (Ending() || !LoadPicture(AssetTable[asset].path, AssetTable[asset].size)) {
+        return false;
+    }
+    StartFlipTimeline();
+    return true;
 }
 
 bool RunDemoScript() {
     const int32_t w = ScreenWidth;
     musicStarted = false;
     if (!AllocFrameBuffer()) {
+        SetShowError("out of memory for the frame buffer");
         return Abandon();
     }
     ClearFrame();
     ShowFrame();
 
     // The module is read only once it has its full size, so the wait comes before the load.
-    if (Ending() || !WaitForFileSize(AssetTable[Music].path, AssetTable[Music].size)) {
+    if (Ending()) {
         return Abandon();
     }
-    const int index = LoadModule(AssetTable[Music].path);
+    if (!WaitForFileSize(AssetTable[AssetMusic].path, AssetTable[AssetMusic].size)) {
+        SetShowError("%s", FileWaitError());
+        return Abandon();
+    }
+    const int index = LoadModule(AssetTable[AssetMusic].path);
     if (index < 0) {
         SetShowError("%s", ModuleError());
         return Abandon();
@@ -165,13 +165,13 @@ bool RunDemoScript() {
     musicStarted = true;
     RequestModule(index);
 
-    if (!LoadTextStrip(AssetTable[Texts].path, AssetTable[Texts].size)) {
+    if (!LoadTextStrip(AssetTable[AssetTexts].path, AssetTable[AssetTexts].size)) {
         return Abandon();
     }
 
     // Scene 1: slide in from the right, then fade out one level per frame.
     SetTextRect(0, 0, 380, 72);
-    if (!Load(Scene1)) {
+    if (!Load(AssetScene1)) {
         return Abandon();
     }
     SlideInText();
@@ -182,7 +182,7 @@ bool RunDemoScript() {
 
     // Scene 2: the same slide, a fade twice as fast.
     SetTextRect(0, 72, 380, 144);
-    if (!Load(Scene2)) {
+    if (!Load(AssetScene2)) {
         return Abandon();
     }
     SlideInText();
@@ -193,7 +193,7 @@ bool RunDemoScript() {
 
     // Scene 3: the text enters from the left.
     SetTextRect(0, 144, 380, 216);
-    if (!Load(Scene3)) {
+    if (!Load(AssetScene3)) {
         return Abandon();
     }
     for (int32_t k = 0; k <= 252; k += 4) {
@@ -206,7 +206,7 @@ bool RunDemoScript() {
 
     // Scene 4: the text rises from below the screen, then a slow fade of four frames per level.
     SetTextRect(0, 216, 380, 288);
-    if (!Load(Scene4)) {
+    if (!Load(AssetScene4)) {
         return Abandon();
     }
     for (int32_t i = 0; i <= 255; i++) {
@@ -219,14 +219,18 @@ bool RunDemoScript() {
 
     // The movies play in silence.
     SetFadeMode(3);
-    for (AssetIndex movie : {Movie1, Movie2, Movie3}) {
-        if (Ending() || !LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
+    for (AssetIndex movie : {AssetMovie1, AssetMovie2, AssetMovie3}) {
+        if (Ending()) {
+            return Abandon();
+        }
+        if (!LoadMovie(AssetTable[movie].path, AssetTable[movie].size)) {
+            SetShowError("%s", MovieError());
             return Abandon();
         }
         PlayMovie();
     }
 
-    if (!Load(Logo)) {
+    if (!Load(AssetLogo)) {
         return Abandon();
     }
     for (int32_t i = 0; i <= 255; i++) {
@@ -248,4 +252,14 @@ bool RunDemoScript() {
     musicStarted = false;
     FreeFrameBuffer();
     return true;
+}
+
+uint64_t CountShowFrames() {
+    // The black first frame; scenes 1 to 4, each its fade-in or slide and its fade-out; the logo's fade-in, hold
+    // and fade-out: the loops above, counted.
+    uint64_t frames = 1 + (64 + 257) + (64 + 129) + (64 + 129) + (256 + 1025) + (256 + 1024 + 257);
+    for (AssetIndex movie : {AssetMovie1, AssetMovie2, AssetMovie3}) {
+        frames += 2 * uint64_t(CountMovieFrames(AssetTable[movie].path));
+    }
+    return frames;
 }

@@ -8,15 +8,15 @@
 
 FakeMixerLog fakeMixer;
 
-namespace {
-int16_t chunkBuffer[2 * ChunkFrames];
-}
-
 void ResetFakeMixer() {
     fakeMixer = FakeMixerLog{};
 }
 
-int16_t* RenderFrames(int frames) {
+namespace {
+
+int16_t chunkBuffer[2 * ChunkFrames];
+
+int16_t* FakeRender(int frames) {
     const int thread = VirtualThreadIndex();
     // The first chunk is the feeder's, before any request; every later one answers a request.
     const bool first = fakeMixer.renders == 0;
@@ -32,12 +32,15 @@ int16_t* RenderFrames(int frames) {
     return chunkBuffer;
 }
 
-void SetFadeMode(int32_t) {}
-void RequestModule(int32_t) {}
-void SetRepeatMode(int32_t) {}
-void PrepareMusic() {
+void FakePrepare() {
     ++fakeMixer.prepared;
 }
-void ReleaseMusic() {
+void FakeRelease() {
     ++fakeMixer.released;
+}
+
+} // namespace
+
+ChunkSource FakeMixerSource() {
+    return {FakeRender, FakePrepare, FakeRelease};
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "audio/stream.h"
+
 // A stand-in for the mix-down: chunk n holds a pattern that a test can recompute from n alone, and every call
 // is logged with the thread that made it and the state of the hand-shake flags at that moment.
 
@@ -14,6 +16,8 @@ struct FakeMixerLog {
 
 extern FakeMixerLog fakeMixer;
 void ResetFakeMixer();
+// The stand-in as the stream's source: StartStream(FakeMixerSource()).
+ChunkSource FakeMixerSource();
 
 // Sample `channel` (0 left, 1 right) of frame `frame` of chunk `chunk`.
 inline int16_t FakeSample(uint64_t chunk, uint32_t frame, int channel) {

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <vector>
 
-// Encodes interleaved 8-bit samples (components per pixel) into a raw JPEG 2000 codestream with OpenJPEG's
-// encoder, losslessly unless `ratio` is above 0 (then 9/7 at that compression ratio); dx/dy subsample every
-// component after the first; `tile` above 0 cuts the picture into tiles of that size.
-std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, int height, int components, int dx = 1,
-                               int dy = 1, float ratio = 0, int tile = 0);
+#include "j2k_writer.h"
+
+// A raw codestream of interleaved 8-bit samples, lossless unless `ratio` is above 0 (see J2kLayout).
+inline std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& samples, int width, int height, int components,
+                                      int dx = 1, int dy = 1, float ratio = 0, int tile = 0) {
+    return makedata::EncodeJ2k(samples, width, height, {components, dx, dy, ratio, tile});
+}
 
 // Wraps codestreams into a movie file: 5 header bytes, the count, and one record per codestream, each record's
 // bytes preceded by `prefix` filler bytes.

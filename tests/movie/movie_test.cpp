@@ -2,6 +2,7 @@
 // values, against an independent straightforward stretch of what OpenJPEG decodes, and with broken input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "../show/fake_platform.h"
 #include "j2k_encode.h"
 #include "movie/movie.h"
-#include "show/effects.h"
 #include "test_temp.h"
 
 namespace {
@@ -71,20 +70,14 @@ std::vector<uint8_t> ToRgba(const std::vector<uint8_t>& samples, int components)
 
 class Movie : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fake::Reset();
-        ASSERT_TRUE(AllocFrameBuffer());
-    }
-    void TearDown() override {
-        FreeMovie();
-        FreeFrameBuffer();
-    }
-    std::vector<uint32_t> Frame() { return std::vector<uint32_t>(FrameBuffer, FrameBuffer + 640 * 480); }
+    void TearDown() override { FreeMovie(); }
+    std::vector<uint32_t> frame = std::vector<uint32_t>(640 * 480);
+    const std::vector<uint32_t>& Frame() { return frame; }
+    bool DrawMovieFrame(int32_t i) { return ::DrawMovieFrame(i, frame.data()); }
     void Load(const std::vector<uint8_t>& movie) { ASSERT_TRUE(LoadMovieFromMemory(movie.data(), movie.size())); }
     // Fills the frame buffer with a pattern, draws, and says whether it came out wholly black.
     bool DrawsBlack(int32_t i) {
-        for (int k = 0; k < 640 * 480; k++)
-            FrameBuffer[k] = 0x00ABCDEF;
+        std::fill(frame.begin(), frame.end(), 0x00ABCDEF);
         const bool drawn = DrawMovieFrame(i);
         return !drawn && Frame() == std::vector<uint32_t>(640 * 480, 0);
     }
@@ -106,7 +99,7 @@ TEST_F(Movie, EncodedFramesOfSeveralShapesMatchTheStraightforwardStretch) {
     Load(MakeMovie(frames, int32_t(frames.size()), 1));
     // Drawn in any order, any number of times.
     for (int i : {4, 0, 2, 5, 1, 3, 0, 6, 7}) {
-        ASSERT_TRUE(DrawMovieFrame(i)) << ShowError();
+        ASSERT_TRUE(DrawMovieFrame(i)) << MovieError();
         EXPECT_EQ(Frame(), ReferenceStretch(rgbas[i], cases[i].w, cases[i].h)) << "frame " << i;
     }
 }
@@ -164,7 +157,7 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(DrawsBlack(i)) << "record " << i;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "record " << i;
-        EXPECT_STRNE(ShowError(), "");
+        EXPECT_STRNE(MovieError(), "");
     }
 }
 
@@ -200,7 +193,7 @@ TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
                     rgba.push_back(uint8_t(oracle.planes[oracle.components == 1 ? 0 : c][k]));
                 rgba.push_back(255);
             }
-            ASSERT_TRUE(DrawMovieFrame(0)) << ShowError();
+            ASSERT_TRUE(DrawMovieFrame(0)) << MovieError();
             EXPECT_EQ(Frame(), ReferenceStretch(rgba, oracle.width, oracle.height));
             drawn++;
         }

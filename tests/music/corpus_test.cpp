@@ -29,8 +29,7 @@ protected:
 // The module from its start, `seconds` long, as the stream would get it.
 std::vector<int16_t> Render(const std::string& path, int seconds) {
     ReleaseMusic();
-    std::memset(channels, 0, sizeof channels);
-    player.masterVolume = 1.0f;
+    ResetPlayer();
     BuildPeriodTables();
     if (LoadModule(path.c_str()) != 0) {
         ADD_FAILURE() << ModuleError();
@@ -101,7 +100,8 @@ TEST(StraightRuns, HoldThePositionsOfFloatAdditionsHalfwayStepsIncluded) {
             RenderStraightRun(data.data(), 1200, mirror, pos, run.advance, count, amp, pan, out);
         float x = pos;
         for (int k = 0; k < count; ++k, x = x + step) {
-            ASSERT_EQ(static_cast<float>(pos + k * run.advance), x) << "pos " << pos << " step " << step << " frame " << k;
+            ASSERT_EQ(static_cast<float>(pos + k * run.advance), x)
+                << "pos " << pos << " step " << step << " frame " << k;
             const int i = static_cast<int>(x);
             ASSERT_LT(i + 1, 600);
             const int s0 = data[mirror ? mirror - i : i];

@@ -32,7 +32,8 @@ struct ModEngineTest : MusicTest {
     Module* module = nullptr;
     bool Load(const ModFile& file) {
         ResetMusicState();
-        if (LoadModule(WriteTempFile("engine.mod", file.Bytes()).c_str()) != 0)
+        const std::vector<uint8_t> bytes = file.Bytes();
+        if (LoadModuleFromMemory(bytes.data(), bytes.size(), "engine.mod") != 0)
             return false;
         PrepareMusic();
         module = player.module;

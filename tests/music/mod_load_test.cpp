@@ -13,7 +13,7 @@ struct ModLoadTest : ::testing::Test {
     bool LoadBytes(const std::vector<uint8_t>& bytes, const char* name) {
         FreeModule(module);
         module = static_cast<Module*>(calloc(1, sizeof(Module)));
-        return LoadModFile(WriteTempFile(name, bytes).c_str(), module);
+        return LoadModFile(bytes.data(), bytes.size(), name, module);
     }
     const NoteCell& CellAt(int pattern, int row, int channel) {
         return module->patterns[pattern].channelRows[channel][row];

@@ -21,17 +21,7 @@ using makedata::XmSong;
 // Empties the player between tests: no modules, fresh channels, the values of program start.
 inline void ResetMusicState() {
     ReleaseMusic();
-    std::memset(channels, 0, sizeof channels);
-    player.channelCount = 4;
-    player.ticksPerSecond = 50.0f;
-    player.samplesPerTick = 882;
-    player.masterVolume = 1.0f;
-    player.speed = 6;
-    player.tick = player.row = player.orderPosition = 0;
-    player.patternLoopCount = player.patternLoopRow = player.patternDelay = 0;
-    player.songEnded = 0;
-    player.writePosition = 0;
-    player.blockFrames = BlockFrames;
+    ResetPlayer();
     SetFadeMode(-1);
     SetRepeatMode(0);
     BuildPeriodTables();
@@ -64,7 +54,8 @@ inline XmInstrument RampInstrument(int frames, int volume = 64) {
 }
 
 inline int LoadXm(const std::string& name, const XmSong& song) {
-    return LoadModule(WriteTempFile(name, makedata::WriteXm(song)).c_str());
+    const std::vector<uint8_t> bytes = makedata::WriteXm(song);
+    return LoadModuleFromMemory(bytes.data(), bytes.size(), name.c_str());
 }
 
 // Channel fields side by side, to check a row of hand-worked values at once.

@@ -111,7 +111,7 @@ TEST_F(XmLoad, SamplesLoopsAndUnsafeValues) {
     // A sample whose data the file cuts short keeps what is there.
     std::vector<uint8_t> bytes = makedata::WriteXm(song);
     bytes.resize(bytes.size() - 10 - 5);
-    ASSERT_EQ(LoadModule(WriteTempFile("cut.xm", bytes).c_str()), 1) << ModuleError();
+    ASSERT_EQ(LoadModuleFromMemory(bytes.data(), bytes.size(), "cut.xm"), 1) << ModuleError();
     EXPECT_EQ(player.moduleTable[1]->instruments[2].samples[4].length, 0);
     EXPECT_EQ(player.moduleTable[1]->instruments[2].samples[3].length, 5);
 }
@@ -121,7 +121,7 @@ TEST_F(XmLoad, RefusedFilesLeaveNothingBehind) {
     const std::vector<uint8_t> good = makedata::WriteXm(OneInstrumentSong());
     const size_t instrument = good.size() - 10 - 40 - 263;
     auto refused = [&](const char* name, const std::vector<uint8_t>& bytes, const char* reasonPart) {
-        EXPECT_EQ(LoadModule(WriteTempFile(name, bytes).c_str()), -1) << name;
+        EXPECT_EQ(LoadModuleFromMemory(bytes.data(), bytes.size(), name), -1) << name;
         EXPECT_NE(std::string(ModuleError()).find(name), std::string::npos) << ModuleError();
         EXPECT_NE(std::string(ModuleError()).find(reasonPart), std::string::npos) << ModuleError();
         EXPECT_EQ(player.moduleCount, 1) << name;
@@ -143,6 +143,12 @@ TEST_F(XmLoad, RefusedFilesLeaveNothingBehind) {
     EXPECT_EQ(LoadModule("/nonexistent/quimbles/file.xm"), -1);
     EXPECT_NE(std::string(ModuleError()).find("/nonexistent/quimbles/file.xm"), std::string::npos);
     EXPECT_EQ(player.moduleCount, 1);
+    // The file on disk loads as the same bytes from memory; while the music has the player, nothing loads.
+    EXPECT_EQ(LoadModule(WriteTempFile("good-on-disk.xm", good).c_str()), 1) << ModuleError();
+    PrepareMusic();
+    EXPECT_EQ(LoadModuleFromMemory(good.data(), good.size(), "playing.xm"), -1);
+    EXPECT_NE(std::string(ModuleError()).find("playing.xm: cannot load while the music plays"), std::string::npos);
+    ReleaseMusic();
 }
 
 TEST_F(XmLoad, MoreThan256RowsAndPatternsLoadAndPlay) {

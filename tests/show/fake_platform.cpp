@@ -14,10 +14,12 @@ std::function<void(const uint32_t*)> onPresent;
 uint64_t counter = 0;
 uint64_t frequency = 1000000;
 int flips = 0;
+std::vector<int> timelines;
 int exitSignal = 0;
 
 void Reset() {
     sleeps.clear();
+    timelines.clear();
     onSleep = nullptr, onPresent = nullptr;
     counter = 0, frequency = 1000000, flips = 0, exitSignal = 0;
 }
@@ -31,6 +33,10 @@ void PresentFrame(const uint32_t* pixels) {
 long FlipFrame() {
     fake::flips++;
     return 0;
+}
+
+void StartFlipTimeline() {
+    fake::timelines.push_back(fake::flips);
 }
 
 void SleepMs(uint32_t milliseconds) {

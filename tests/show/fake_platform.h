@@ -11,6 +11,7 @@ extern std::function<void(const uint32_t*)> onPresent; // called by PresentFrame
 extern uint64_t counter;                               // ReadPerformanceCounter's value
 extern uint64_t frequency;
 extern int flips;
-extern int exitSignal; // ExitSignal's value
+extern std::vector<int> timelines; // the flip count at each StartFlipTimeline
+extern int exitSignal;             // ExitSignal's value
 void Reset();
 } // namespace fake

@@ -199,6 +199,12 @@ TEST_F(Script, EveryFrameOfTheShowInOrder) {
     // 99 + 30 ms, a hair above 129, pause 0; and so on, six frames for each of the three movies.
     EXPECT_EQ(fake::sleeps, std::vector<uint32_t>({99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0, 99, 0}));
     EXPECT_EQ(FrameBuffer, nullptr);
+    // The flips keep 60 a second from the first frame of each picture scene, and each movie frame stands alone.
+    std::vector<int> runs = {1, 322, 515, 708};
+    for (int n = 0; n < 18; n++)
+        runs.push_back(1989 + n);
+    runs.push_back(2007);
+    EXPECT_EQ(fake::timelines, runs);
 }
 
 TEST_F(Script, MovieCountsBeyondOrWithoutRecords) {

@@ -6,6 +6,7 @@
 
 #include "../movie/j2k_encode.h"
 #include "png_writer.h"
+#include "show/assets.h"
 
 namespace fs = std::filesystem;
 
@@ -27,24 +28,22 @@ void WriteSizedPng(const fs::path& path, int w, int h, uint8_t r, uint8_t g, uin
 
 void MakeTestData(const fs::path& dataDir, const std::string& moduleSource, int movieFrames) {
     fs::create_directories(dataDir);
-    const char* pictures[] = {"le_poilu", "garbet_he", "tabi_feno", "vacances", "quimbles"};
-    const int sizes[] = {133299, 143543, 125658, 117741, 164266};
-    for (int k = 0; k < 5; k++)
-        WriteSizedPng(dataDir / (std::string(pictures[k]) + ".png"), 640, 480, 0, uint8_t(40 * (k + 1)), 255, 255,
-                      sizes[k]);
-    WriteSizedPng(dataDir / "textes.png", 380, 288, 255, 0, 0, 255, 68264);
+    auto place = [&](AssetIndex asset) { return dataDir / fs::path(AssetTable[asset].path).filename(); };
+    auto size = [](AssetIndex asset) { return size_t(AssetTable[asset].size); };
+    int scene = 0;
+    for (AssetIndex picture : {AssetScene1, AssetScene2, AssetScene3, AssetScene4, AssetLogo})
+        WriteSizedPng(place(picture), 640, 480, 0, uint8_t(40 * ++scene), 255, 255, size(picture));
+    WriteSizedPng(place(AssetTexts), 380, 288, 255, 0, 0, 255, size(AssetTexts));
     std::vector<uint8_t> module;
     if (!moduleSource.empty()) {
         std::ifstream in(moduleSource, std::ios::binary);
         module.assign(std::istreambuf_iterator<char>(in), {});
     }
-    WriteSizedFile(dataDir / "wide.xm", module, 40420);
+    WriteSizedFile(place(AssetMusic), module, size(AssetMusic));
     std::vector<uint8_t> colour(8 * 8 * 3);
     for (size_t i = 0; i < colour.size(); i++)
         colour[i] = uint8_t(0x40 + 3 * i);
     const auto frames = std::vector<std::vector<uint8_t>>(movieFrames, EncodeJ2k(colour, 8, 8, 3));
-    const std::pair<const char*, size_t> movies[] = {
-        {"tabi.movie", 360063}, {"rocu.movie", 316964}, {"rocu_mange.movie", 109422}};
-    for (const auto& [name, size] : movies)
-        WriteSizedFile(dataDir / name, MakeMovie(frames, movieFrames), size);
+    for (AssetIndex movie : {AssetMovie1, AssetMovie2, AssetMovie3})
+        WriteSizedFile(place(movie), MakeMovie(frames, movieFrames), size(movie));
 }

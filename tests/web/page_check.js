@@ -1,7 +1,8 @@
 // Loaded into the show's page by scripts/test-web (never part of the page itself). It clicks "click to start" as a
-// person would, reads the canvas back at the flips named in the address (?frames=1,300,...) as their CRC-32, keeps
-// the first seconds of sound that leave the page after the first audible frame (?seconds=N), and when the show has
-// ended sends everything to the server: /result/sound (the frames, raw), then /result/page (JSON).
+// person would, reads the canvas back at the flips named in the address (?frames=1,300,...) as their CRC-32 (at the
+// next flip drawn, where the display left one out), keeps the first seconds of sound that leave the page after the
+// first audible frame (?seconds=N), and when the show has ended sends everything to the server: /result/sound (the
+// frames, raw), then /result/page (JSON, with the time of every flip).
 (function() {
     var params = new URLSearchParams(location.search);
     var wanted = {};
@@ -34,11 +35,16 @@
     }
     function hook() {
         var display = Module.quimblesDisplay, speaker = Module.quimblesSound;
-        display.onDraw = function(ticket, canvas) {
-            if (wanted[ticket]) {
-                var context = canvas.getContext("2d");
-                crcs[ticket] = frameCrc(context.getImageData(0, 0, 640, 480).data);
+        var lastDrawn = 0;
+        display.onDraw = function(flip, canvas) {
+            for (var n = lastDrawn + 1; n <= flip; n++) {
+                if (wanted[n]) {
+                    var context = canvas.getContext("2d");
+                    crcs[n] = {flip: flip, crc: frameCrc(context.getImageData(0, 0, 640, 480).data)};
+                    break;
+                }
             }
+            lastDrawn = flip;
         };
         speaker.onBlock = function(samples) {
             var i = 0;
@@ -77,6 +83,10 @@
             startTime: Module.startTime,
             firstFrameTime: display.firstFrameTime,
             frameIntervals: stats(display.frameIntervals),
+            flipTimes: display.flipTimes(8192),
+            endTime: Module.endTime,
+            isolated: window.crossOriginIsolated,
+            serviceWorker: !!(navigator.serviceWorker && navigator.serviceWorker.controller),
             audio: {framesPlayed: counters.framesPlayed, underruns: counters.underruns, dropouts: counters.dropouts,
                     soundKept: soundKept / 2, underrunTimes: underrunTimes, dropoutTimes: dropoutTimes,
                     sampleRate: context ? context.sampleRate : 0, state: context ? context.state : "none"}
@@ -106,6 +116,7 @@
         }
         if (Module.exitStatus !== undefined) {
             clearInterval(timer);
+            Module.endTime = Module.endTime || performance.now();
             report();
         }
     }, 50);

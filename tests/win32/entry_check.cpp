@@ -9,7 +9,6 @@
 #include "app/system.h"
 #include "audio/mixer.h"
 #include "audio/sound_device.h"
-#include "audio/sound_device.h"
 #include "audio/stream.h"
 
 #include <cstdio>
@@ -21,25 +20,20 @@ namespace {
 int16_t chunkSamples[2 * ChunkFrames];
 uint32_t generator = 1;
 
-} // namespace
-
 // The stream: 16-bit samples from a linear congruential generator (x = 1103515245 x + 12345 mod 2^32, sample =
 // the top 16 bits), continuing from chunk to chunk, so that any stretch of it identifies its place.
-int16_t* RenderFrames(int frames) {
+int16_t* RenderGenerator(int frames) {
     for (int i = 0; i < 2 * frames; ++i) {
         generator = generator * 1103515245u + 12345u;
         chunkSamples[i] = static_cast<int16_t>(generator >> 16);
     }
     return chunkSamples;
 }
-void PrepareMusic() {
+void RestartGenerator() {
     generator = 1;
 }
-void ReleaseMusic() {}
-void SetFadeMode(int32_t) {}
-void RequestModule(int32_t) {}
-void SetRepeatMode(int32_t) {}
-void BuildPeriodTables() {}
+
+} // namespace
 
 bool RunDemoScript() {
     const char* framePath = getenv("QUIMBLES_CHECK_FRAME");
@@ -56,7 +50,7 @@ bool RunDemoScript() {
     }
     fclose(file);
 
-    StartMusic();
+    StartStream({RenderGenerator, RestartGenerator, nullptr});
     const uint64_t frequency = ReadPerformanceFrequency();
     const uint64_t start = ReadPerformanceCounter();
     bool announced = false;

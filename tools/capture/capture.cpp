@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 
 #include "app/virtual_platform.h"
-#include "show/effects.h"
 #include "show/script.h"
 #include "frame_crc.h"
 #include "wav_writer.h"
@@ -86,23 +85,6 @@ void OnShowFrame(const uint32_t* frame) {
     DrawProgress(false);
 }
 
-// The number of frames the show will present: the fixed picture scenes plus each movie twice.
-uint64_t ExpectedFrames() {
-    uint64_t frames = 1 + 321 + 193 + 193 + 1281 + 1537;
-    for (const char* path : {"data/tabi.movie", "data/rocu.movie", "data/rocu_mange.movie"}) {
-        FILE* f = std::fopen(path, "rb");
-        uint8_t head[9];
-        if (f && std::fread(head, 1, 9, f) == 9) {
-            const int32_t count = int32_t(head[5] | (head[6] << 8) | (head[7] << 16) | (uint32_t(head[8]) << 24));
-            frames += count > 0 ? 2 * uint64_t(count) : 0;
-        }
-        if (f) {
-            std::fclose(f);
-        }
-    }
-    return frames;
-}
-
 void Usage(std::FILE* out) {
     std::fputs("usage: quimbles-capture [--data DIR] [--fps N] [--video OUT] [--wav OUT.wav] [--frame-log FILE]\n"
                "\n"
@@ -173,120 +155,153 @@ bool IsLosslessContainer(const std::string& path) {
     return ext == ".mkv" || ext == ".nut" || ext == ".avi";
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    Options& options = capture.options;
-    if (!ParseOptions(argc, argv, &options)) {
-        return 2;
-    }
-    // Every output path is made absolute before we move into the folder that holds the data.
-    auto absolute = [](std::string& p) {
-        if (!p.empty()) {
-            p = fs::absolute(p).string();
+// Makes every output path absolute, since the show runs in a working folder of its own, and checks that the data
+// folder and, for a video, ffmpeg are there.
+bool CheckOptions(Options* options) {
+    for (std::string* path : {&options->video, &options->wav, &options->frameLog}) {
+        if (!path->empty()) {
+            *path = fs::absolute(*path).string();
         }
-    };
-    absolute(options.video);
-    absolute(options.wav);
-    absolute(options.frameLog);
-    const fs::path data = fs::absolute(options.data);
-    if (!fs::is_directory(data)) {
-        std::fprintf(stderr, "quimbles-capture: no data folder at %s\n", data.c_str());
-        return 1;
     }
-    if (!options.video.empty() && !HaveFfmpeg()) {
+    options->data = fs::absolute(options->data).string();
+    if (!fs::is_directory(options->data)) {
+        std::fprintf(stderr, "quimbles-capture: no data folder at %s\n", options->data.c_str());
+        return false;
+    }
+    if (!options->video.empty() && !HaveFfmpeg()) {
         std::fprintf(stderr, "quimbles-capture: --video needs ffmpeg, which was not found (Debian: apt-get install "
                              "ffmpeg)\n");
-        return 1;
+        return false;
     }
+    return true;
+}
 
-    // The show reads "data/..." from its working folder: give it one whose data is the chosen folder.
+// The show reads "data/..." from its working folder: a temporary one whose data/ is the chosen folder, which also
+// holds the video's picture and sound until they are put together. Empty when it cannot be made.
+fs::path MakeWorkFolder(const Options& options) {
     char pattern[] = "/tmp/quimbles-capture-XXXXXX";
     const char* work = mkdtemp(pattern);
     if (!work) {
         std::fprintf(stderr, "quimbles-capture: cannot make a working folder: %s\n", std::strerror(errno));
-        return 1;
+        return {};
     }
-    const fs::path workDir = work;
     std::error_code error;
-    fs::create_directory_symlink(data, workDir / "data", error);
-    const fs::path videoTemp = workDir / "picture.mkv";
-    const fs::path soundTemp = workDir / "sound.wav";
-    auto cleanUp = [&] { fs::remove_all(workDir, error); };
+    fs::create_directory_symlink(options.data, fs::path(work) / "data", error);
     if (error) {
         std::fprintf(stderr, "quimbles-capture: cannot link the data folder: %s\n", error.message().c_str());
-        cleanUp();
-        return 1;
+        fs::remove_all(work, error);
+        return {};
     }
+    return work;
+}
 
+// Opens the frame log, the WAV file and the video's encoder; false (with the reason said) when one cannot be.
+bool OpenOutputs(const fs::path& workDir) {
+    const Options& options = capture.options;
     if (!options.frameLog.empty() && !(capture.frameLog = std::fopen(options.frameLog.c_str(), "w"))) {
         std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", options.frameLog.c_str(), std::strerror(errno));
-        cleanUp();
-        return 1;
+        return false;
     }
     if (!options.wav.empty() && !OpenWav(&capture.wav, options.wav.c_str())) {
         std::fprintf(stderr, "quimbles-capture: cannot write %s: %s\n", options.wav.c_str(), std::strerror(errno));
-        cleanUp();
-        return 1;
+        return false;
     }
-    if (!options.video.empty()) {
-        // The picture is encoded while the show runs, into a temporary file; the sound is added when the show is
-        // over. Lossless containers get FFV1; the others visually lossless H.264 4:4:4 that plays everywhere.
-        // x264's preset was chosen by timing whole captures of the show (75 s) on a 2-core machine: superfast took
-        // 25 s, veryfast 34 s, fast 55 s; at CRF 12 superfast also came closest to the lossless capture (45.3 dB
-        // PSNR against 44.6 dB for fast), at 2.5 times fast's file size.
-        const std::string codec = IsLosslessContainer(options.video)
-                                      ? "-c:v ffv1 -pix_fmt bgr0"
-                                      : "-c:v libx264 -preset superfast -crf 12 -pix_fmt yuv444p";
-        const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt bgr0 -s 640x480 -framerate " +
-                                    std::to_string(options.fps) + " -i - " + codec + " " + Quote(videoTemp.string());
-        capture.videoPipe = popen(command.c_str(), "w");
-        if (!capture.videoPipe || !OpenWav(&capture.videoWav, soundTemp.string().c_str())) {
-            std::fprintf(stderr, "quimbles-capture: cannot start ffmpeg\n");
-            cleanUp();
-            return 1;
-        }
+    if (options.video.empty()) {
+        return true;
     }
+    // The picture is encoded while the show runs, into a temporary file; the sound is added when the show is over.
+    // Lossless containers get FFV1; the others visually lossless H.264 4:4:4 that plays everywhere. x264's preset
+    // was chosen by timing whole captures of the show (75 s) on a 2-core machine: superfast took 25 s, veryfast
+    // 34 s, fast 55 s; at CRF 12 superfast also came closest to the lossless capture (45.3 dB PSNR against 44.6 dB
+    // for fast), at 2.5 times fast's file size.
+    const std::string codec = IsLosslessContainer(options.video)
+                                  ? "-c:v ffv1 -pix_fmt bgr0"
+                                  : "-c:v libx264 -preset superfast -crf 12 -pix_fmt yuv444p";
+    const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt bgr0 -s 640x480 -framerate " +
+                                std::to_string(options.fps) + " -i - " + codec + " " +
+                                Quote((workDir / "picture.mkv").string());
+    capture.videoPipe = popen(command.c_str(), "w");
+    if (!capture.videoPipe || !OpenWav(&capture.videoWav, (workDir / "sound.wav").string().c_str())) {
+        std::fprintf(stderr, "quimbles-capture: cannot start ffmpeg\n");
+        return false;
+    }
+    return true;
+}
 
+// Runs the show in the working folder with every refresh, sound and frame going to the outputs.
+int RunCapturedShow(const fs::path& workDir) {
     const fs::path saved = fs::current_path();
     fs::current_path(workDir);
-    capture.expectedFrames = ExpectedFrames();
-    SetVirtualRefreshRate(options.fps);
+    capture.expectedFrames = CountShowFrames();
+    SetVirtualRefreshRate(capture.options.fps);
     SetVirtualRefreshCallback(OnRefresh, nullptr);
     SetVirtualAudioCallback(OnAudio, nullptr);
     ShowFrameObserver = OnShowFrame;
-
-    int status = RunShow();
+    const int status = RunShow();
     DrawProgress(status == 0);
     fs::current_path(saved);
     ShowFrameObserver = nullptr;
+    return status;
+}
 
+// Closes the outputs and puts the video's picture and sound together; false when any of it failed.
+bool FinishOutputs(const fs::path& workDir) {
+    const Options& options = capture.options;
+    bool ok = true;
     if (capture.frameLog && std::fclose(capture.frameLog) != 0) {
-        status = 1;
+        ok = false;
     }
+    capture.frameLog = nullptr;
     if (!CloseWav(&capture.wav)) {
         std::fprintf(stderr, "quimbles-capture: cannot finish %s\n", options.wav.c_str());
-        status = 1;
+        ok = false;
     }
-    if (capture.videoPipe) {
-        const int piped = pclose(capture.videoPipe);
-        CloseWav(&capture.videoWav);
-        if (capture.videoBroken || piped != 0) {
-            std::fprintf(stderr, "quimbles-capture: ffmpeg could not encode the picture\n");
+    if (!capture.videoPipe) {
+        return ok;
+    }
+    const int piped = pclose(capture.videoPipe);
+    capture.videoPipe = nullptr;
+    CloseWav(&capture.videoWav);
+    if (capture.videoBroken || piped != 0) {
+        std::fprintf(stderr, "quimbles-capture: ffmpeg could not encode the picture\n");
+        return false;
+    }
+    const std::string codecs =
+        IsLosslessContainer(options.video) ? "-c:v copy -c:a flac" : "-c:v copy -c:a aac -b:a 256k";
+    const std::string command = "ffmpeg -v error -y -i " + Quote((workDir / "picture.mkv").string()) + " -i " +
+                                Quote((workDir / "sound.wav").string()) + " -map 0:v -map 1:a " + codecs +
+                                " -shortest " + Quote(options.video);
+    std::fprintf(stderr, "quimbles-capture: encoding %s\n", options.video.c_str());
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "quimbles-capture: ffmpeg could not write %s\n", options.video.c_str());
+        return false;
+    }
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!ParseOptions(argc, argv, &capture.options)) {
+        return 2;
+    }
+    if (!CheckOptions(&capture.options)) {
+        return 1;
+    }
+    const fs::path workDir = MakeWorkFolder(capture.options);
+    if (workDir.empty()) {
+        return 1;
+    }
+    int status = 1;
+    if (OpenOutputs(workDir)) {
+        status = RunCapturedShow(workDir);
+        if (!FinishOutputs(workDir)) {
             status = 1;
-        } else {
-            const std::string codecs =
-                IsLosslessContainer(options.video) ? "-c:v copy -c:a flac" : "-c:v copy -c:a aac -b:a 256k";
-            const std::string command = "ffmpeg -v error -y -i " + Quote(videoTemp.string()) + " -i " +
-                                        Quote(soundTemp.string()) + " -map 0:v -map 1:a " + codecs + " -shortest " +
-                                        Quote(options.video);
-            std::fprintf(stderr, "quimbles-capture: encoding %s\n", options.video.c_str());
-            if (std::system(command.c_str()) != 0) {
-                std::fprintf(stderr, "quimbles-capture: ffmpeg could not write %s\n", options.video.c_str());
-                status = 1;
-            }
         }
+    } else if (capture.videoPipe) {
+        pclose(capture.videoPipe);
     }
-    cleanUp();
+    std::error_code error;
+    fs::remove_all(workDir, error);
     return status;
 }

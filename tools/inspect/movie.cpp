@@ -1,13 +1,14 @@
-// quimbles-inspect movie FILE FRAME OUT: one movie frame drawn into the frame buffer, the 640 x 480 words written
+// quimbles-inspect movie FILE FRAME OUT: one movie frame drawn as the show draws it, the 640 x 480 words written
 // little-endian to OUT; prints the movie's frame count.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "app/files.h"
 #include "commands.h"
 #include "movie/movie.h"
-#include "show/effects.h"
 
 int InspectMovie(int argc, char** argv) {
     if (argc != 3) {
@@ -21,13 +22,17 @@ int InspectMovie(int argc, char** argv) {
         std::fprintf(stderr, "quimbles-inspect: FRAME must be a number, not '%s'\n", argv[1]);
         return ExitUsage;
     }
-    const int32_t size = FileSize(path);
-    if (size < 0) {
-        std::fprintf(stderr, "quimbles-inspect: cannot read %s\n", path);
+    uint8_t* file = nullptr;
+    size_t size = 0;
+    const ReadFileResult read = ReadWholeFile(path, SIZE_MAX, &file, &size);
+    if (read != ReadFileOk) {
+        std::fprintf(stderr, "quimbles-inspect: %s: %s\n", path, ReadFileReason(read));
         return ExitInputRefused;
     }
-    if (!LoadMovie(path, size)) {
-        std::fprintf(stderr, "quimbles-inspect: %s\n", ShowError());
+    const bool loaded = LoadMovieFromMemory(file, size);
+    std::free(file);
+    if (!loaded) {
+        std::fprintf(stderr, "quimbles-inspect: %s: %s\n", path, MovieError());
         return ExitInputRefused;
     }
     if (frame < 0 || frame >= MovieFrameCount) {
@@ -36,23 +41,18 @@ int InspectMovie(int argc, char** argv) {
         FreeMovie();
         return ExitInputRefused;
     }
-    if (!AllocFrameBuffer()) {
-        std::fprintf(stderr, "quimbles-inspect: %s\n", ShowError());
-        FreeMovie();
-        return ExitInputRefused;
-    }
-    ClearFrame();
-    const bool drawn = DrawMovieFrame(int32_t(frame));
+    std::vector<uint32_t> picture(size_t(MovieFrameWidth) * MovieFrameHeight);
+    const bool drawn = DrawMovieFrame(int32_t(frame), picture.data());
     int status = 0;
     if (!drawn) {
-        std::fprintf(stderr, "quimbles-inspect: %s frame %ld: %s\n", path, frame, ShowError());
+        std::fprintf(stderr, "quimbles-inspect: %s frame %ld: %s\n", path, frame, MovieError());
         status = ExitInputRefused;
     } else {
         FILE* out = std::fopen(argv[2], "wb");
         uint8_t bytes[640 * 4];
         for (int row = 0; out && row < 480; row++) {
             for (int x = 0; x < 640; x++) {
-                const uint32_t w = FrameBuffer[row * 640 + x];
+                const uint32_t w = picture[size_t(row) * 640 + size_t(x)];
                 bytes[4 * x] = uint8_t(w), bytes[4 * x + 1] = uint8_t(w >> 8);
                 bytes[4 * x + 2] = uint8_t(w >> 16), bytes[4 * x + 3] = uint8_t(w >> 24);
             }
@@ -65,7 +65,6 @@ int InspectMovie(int argc, char** argv) {
             std::printf("%d\n", int(MovieFrameCount));
         }
     }
-    FreeFrameBuffer();
     FreeMovie();
     return status;
 }

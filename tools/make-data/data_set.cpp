@@ -1,23 +1,26 @@
 #include "data_set.h"
 
 #include "pictures.h"
+#include "show/assets.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace makedata {
 
-const DataFile kDataFiles[10] = {
-    {"wide.xm", 40420},           {"textes.png", 68264},    {"le_poilu.png", 133299}, {"garbet_he.png", 143543},
-    {"tabi_feno.png", 125658},    {"vacances.png", 117741}, {"tabi.movie", 360063},   {"rocu.movie", 316964},
-    {"rocu_mange.movie", 109422}, {"quimbles.png", 164266},
-};
+std::vector<std::string> DataFileNames() {
+    std::vector<std::string> names;
+    for (const Asset& asset : AssetTable)
+        names.push_back(std::string(asset.path).substr(std::strlen("data/")));
+    return names;
+}
 
 std::vector<uint8_t> MakeDataFile(const std::string& name) {
     size_t size = 0;
-    for (const DataFile& f : kDataFiles)
-        if (name == f.name)
-            size = f.size;
+    for (const Asset& asset : AssetTable)
+        if ("data/" + name == asset.path)
+            size = size_t(asset.size);
     if (size == 0) {
         std::fprintf(stderr, "make-data: %s is not one of the data files\n", name.c_str());
         std::exit(1);

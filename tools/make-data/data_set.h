@@ -1,4 +1,4 @@
-// The ten files of the show's data set, their exact sizes and how each one is made.
+// The ten files of the show's data set and how each one is made.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,12 +7,8 @@
 
 namespace makedata {
 
-struct DataFile {
-    const char* name;
-    size_t size;
-};
-
-extern const DataFile kDataFiles[10];
+// The ten files' names (without data/), in the order of the show's asset table, which also gives their sizes.
+std::vector<std::string> DataFileNames();
 
 // The bytes of one file of the set, by name; exactly its size.
 std::vector<uint8_t> MakeDataFile(const std::string& name);

@@ -31,8 +31,7 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i)
         names.push_back(argv[i]);
     if (names.empty())
-        for (const makedata::DataFile& f : makedata::kDataFiles)
-            names.push_back(f.name);
+        names = makedata::DataFileNames();
     for (const std::string& name : names) {
         std::fprintf(stderr, "%s\n", name.c_str());
         std::vector<uint8_t> bytes = makedata::MakeDataFile(name);

@@ -8,10 +8,6 @@
 
 namespace makedata {
 
-// One raw codestream (no JP2 wrapper) of an RGB frame, lossy 9/7 with the colour transform, aiming at
-// targetBytes (OpenJPEG may overshoot by a few bytes).
-std::vector<uint8_t> EncodeJ2k(const std::vector<uint8_t>& rgb, int width, int height, size_t targetBytes);
-
 // The movie file of exactly targetSize bytes; exits when the frames cannot be made to fit.
 std::vector<uint8_t> BuildMovie(const std::vector<Canvas>& frames, size_t targetSize);
 

@@ -1,23 +1,16 @@
-// The wait for a data file to reach its recorded size, and the reason the show's loaders give when they refuse.
-#include "show/file_wait.h"
+// The wait for a data file to reach its recorded size. It sleeps on the platform's clock, so it goes with the
+// platform libraries rather than with the whole-file reads that every loader links.
+#include "app/files.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
 #include "app/system.h"
 
-static char showError[256] = "";
+static char waitError[256] = "";
 
-const char* ShowError() {
-    return showError;
-}
-
-void SetShowError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(showError, sizeof showError, format, args);
-    va_end(args);
+const char* FileWaitError() {
+    return waitError;
 }
 
 int32_t FileSize(const char* path) {
@@ -58,9 +51,9 @@ bool WaitForFileSize(const char* path, int32_t size) {
         }
         if (waited >= waitLimitMs) {
             if (have < 0) {
-                SetShowError("%s is missing (it should have %d bytes)", path, int(size));
+                std::snprintf(waitError, sizeof waitError, "%s is missing (it should have %d bytes)", path, int(size));
             } else {
-                SetShowError("%s has %d bytes instead of %d", path, int(have), int(size));
+                std::snprintf(waitError, sizeof waitError, "%s has %d bytes instead of %d", path, int(have), int(size));
             }
             return false;
         }

@@ -1,9 +1,10 @@
-// Time and the audio threads in the browser: the monotonic clock (the page's performance clock, in nanoseconds),
-// sleeps that block the calling worker, and the audio threads as pthreads (Web Workers sharing the module's
-// memory). The show itself runs on a worker too, so none of these waits holds the page up. Browsers have no thread
-// priorities.
+// Time and the audio threads on the POSIX platforms (Linux with SDL, and the browser, where the threads are Web
+// Workers sharing the module's memory and the show itself runs on a worker, so no wait holds the page up): the
+// monotonic clock in nanoseconds, plain sleeps, and std::thread raised as far as the platform allows
+// (RaiseThreadPriority).
 
 #include "app/system.h"
+#include "app/thread_priority.h"
 
 #include <atomic>
 #include <cerrno>
@@ -19,6 +20,7 @@ std::atomic<int32_t> finished[2];
 bool started[2] = {false, false};
 
 void RunAudioThread(int index, void (*function)()) {
+    RaiseThreadPriority();
     function();
     finished[index].store(1, std::memory_order_release);
 }
@@ -81,7 +83,7 @@ bool JoinAudioThreads(uint32_t milliseconds) {
         if (finished[i].load(std::memory_order_acquire)) {
             workers[i].join();
         } else {
-            // A worker cannot be ended from inside the module without leaking its locks; let it go on its own.
+            // A thread cannot be ended from outside without leaking its locks; let it go on its own.
             workers[i].detach();
             all = false;
         }
