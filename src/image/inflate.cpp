@@ -90,6 +90,7 @@ constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) -
 constexpr uint32_t CopyOvershoot = 32;
 constexpr uint32_t FastOutputMargin = 4 + 258 + 32 + 1;
 static_assert(CopyOvershoot <= 32, "the bytes a copy runs into are kept 32 at a time");
+static_assert(!WideWord || RefilledBits - 2 * LiteralBits >= 28, "two literals between refills leave a step's bits");
 constexpr uint32_t TailOutputMargin = 7;
 // The share of literals, in percent, that must be able to pair for a block to have pairs, and the input that must be
 // left.
@@ -685,15 +686,18 @@ template <bool Tail, bool Pairs>
     uint32_t e = tables[bits & LiteralMask];
     while (in <= inputLast && out <= outputLast) {
         if (e & Literal) {
-            // Up to three literal entries between tests of the margins.
+            // Up to three literal entries between tests of the margins. A primary-table literal entry takes at
+            // most LiteralBits bits, so with a 64-bit word the refill after the first leaves enough for the other
+            // two and the 28 bits a step starts with: their lookups skip the refill, which would lengthen the chain
+            // from one lookup to the next.
             literals(e);
             e = lookUpAndRefill(tables, LiteralMask);
             if (e & Literal) {
                 literals(e);
-                e = lookUpAndRefill(tables, LiteralMask);
+                e = WideWord ? tables[bits & LiteralMask] : lookUpAndRefill(tables, LiteralMask);
                 if (e & Literal) {
                     literals(e);
-                    e = lookUpAndRefill(tables, LiteralMask);
+                    e = WideWord ? tables[bits & LiteralMask] : lookUpAndRefill(tables, LiteralMask);
                     continue;
                 }
             }
