@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "image/inflate.h"
+#include "test_temp.h"
 
 namespace {
 
@@ -101,11 +101,6 @@ Bytes Deflated(const Bytes& data, int level) {
     return out;
 }
 
-Bytes ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Every stream of a make_streams.sh folder against zlib and the original file, on every path (InflatePath) three
 // times: limit = exact size, limit with room to spare (must stop at the final block), and a limit cutting the
 // output in the middle (must give exactly that prefix). Returns the number checked.
@@ -123,7 +118,8 @@ int CheckStreamFolder(const std::filesystem::path& dir, bool quick) {
             (quick && n > 160000 && encoder != "pyzlib-L6" && encoder != "gzip-9" && encoder != "pigz-6-indep-b64k"))
             continue;
         SCOPED_TRACE(name + "." + encoder);
-        const Bytes stream = ReadFile(dir / (name + "." + encoder + ".zlib")), original = ReadFile(dir / "src" / name);
+        const Bytes stream = ReadFileBytes(dir / (name + "." + encoder + ".zlib")),
+                    original = ReadFileBytes(dir / "src" / name);
         Bytes expected;
         EXPECT_TRUE(ZlibInflate(stream, &expected, n) && expected == original);
         for (int path : {0, 2, 1})

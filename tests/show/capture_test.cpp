@@ -10,7 +10,6 @@
 #include <regex>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<uint8_t> ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<std::string> Lines(const fs::path& path) {
     std::vector<std::string> lines;
@@ -57,7 +51,7 @@ CaptureRun Capture(const fs::path& data, const std::string& name) {
     const std::string command =
         capture + data.string() + "' --frame-log '" + log.string() + "' --wav '" + wav.string() + "' 2>/dev/null";
     const int status = std::system(command.c_str());
-    return {Lines(log), ReadAll(wav), status};
+    return {Lines(log), ReadFileBytes(wav), status};
 }
 
 TEST(CaptureShow, TheRealDataTwiceGivesTheSameBytes) {
@@ -69,7 +63,7 @@ TEST(CaptureShow, TheRealDataTwiceGivesTheSameBytes) {
     // The picture scenes' 3526 frames and each movie twice.
     uint64_t movieFrames = 0;
     for (const char* name : {"tabi.movie", "rocu.movie", "rocu_mange.movie"}) {
-        const auto bytes = ReadAll(data / name);
+        const auto bytes = ReadFileBytes(data / name);
         movieFrames += bytes[5] | (bytes[6] << 8) | (bytes[7] << 16) | (uint32_t(bytes[8]) << 24);
     }
     EXPECT_EQ(first.log.size(), 3526 + 2 * movieFrames);
@@ -83,7 +77,7 @@ TEST(CaptureShow, TheRealDataTwiceGivesTheSameBytes) {
     fs::create_directories(root / "empty");
     EXPECT_NE(std::system((capture + (root / "empty").string() + "' 2>'" + (root / "said.txt").string() + "'").c_str()),
               0);
-    const auto said = ReadAll(root / "said.txt");
+    const auto said = ReadFileBytes(root / "said.txt");
     EXPECT_NE(std::string(said.begin(), said.end()).find("data/wide.xm"), std::string::npos);
 }
 
@@ -94,7 +88,7 @@ std::vector<uint8_t> Frames(const fs::path& video) {
     std::system(("ffmpeg -v error -i '" + video.string() + "' -vf \"select='eq(n,40)+eq(n,60)+eq(n,85)'\" -vsync 0 " +
                  "-f rawvideo -pix_fmt rgb24 -y '" + raw.string() + "'")
                     .c_str());
-    return ReadAll(raw);
+    return ReadFileBytes(raw);
 }
 
 // The 640x480 frames `reference` against the same frames of `video`, each pixel of the reference an n x n block
@@ -162,7 +156,7 @@ TEST(CaptureVideo, ScaledForEveryPlayerAndExactWhenLossless) {
         // At scale 1, 4:2:0 halves the colour of single pixels: about 38 dB on these fading-in frames.
         EXPECT_GE(Psnr(reference, Frames(root / c.name), c.n, c.width, c.left, c.top), c.psnr);
         // The index (moov) comes before the data (mdat), so that players can start at once.
-        const std::vector<uint8_t> mp4 = ReadAll(root / c.name);
+        const std::vector<uint8_t> mp4 = ReadFileBytes(root / c.name);
         const std::string head(mp4.begin(), mp4.begin() + std::min<size_t>(mp4.size(), 4096));
         EXPECT_LT(head.find("moov"), head.find("mdat"));
     }
