@@ -15,3 +15,22 @@ void GiveKeysBack();
 // Waits at most `milliseconds` for a key (space, the left and right arrows, n, p, q); Key::None when none came or
 // a signal cut the wait short.
 Key WaitForKey(int milliseconds);
+
+// The key a plain character stands for (space, n, p, q, either case); Key::None for any other.
+inline Key PlainKey(int c) {
+    switch (c) {
+    case ' ':
+        return Key::Pause;
+    case 'n':
+    case 'N':
+        return Key::NextModule;
+    case 'p':
+    case 'P':
+        return Key::PreviousModule;
+    case 'q':
+    case 'Q':
+        return Key::Quit;
+    default:
+        return Key::None;
+    }
+}

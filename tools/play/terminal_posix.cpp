@@ -33,21 +33,9 @@ Key TakeKey() {
             continue;
         }
         pending.erase(0, 1);
-        switch (c) {
-        case ' ':
-            return Key::Pause;
-        case 'n':
-        case 'N':
-            return Key::NextModule;
-        case 'p':
-        case 'P':
-            return Key::PreviousModule;
-        case 'q':
-        case 'Q':
-            return Key::Quit;
-        default:
-            break;
-        }
+        const Key key = PlainKey(c);
+        if (key != Key::None)
+            return key;
     }
     return Key::None;
 }

@@ -36,19 +36,5 @@ Key WaitForKey(int milliseconds) {
         const int code = _getch();
         return code == 0x4D ? Key::Next : code == 0x4B ? Key::Previous : Key::None;
     }
-    switch (c) {
-    case ' ':
-        return Key::Pause;
-    case 'n':
-    case 'N':
-        return Key::NextModule;
-    case 'p':
-    case 'P':
-        return Key::PreviousModule;
-    case 'q':
-    case 'Q':
-        return Key::Quit;
-    default:
-        return Key::None;
-    }
+    return PlainKey(c);
 }
