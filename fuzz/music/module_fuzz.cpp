@@ -1,5 +1,5 @@
-// Loads one module of either format from the fuzzer's bytes and plays a few hundred ticks of it, twice: in
-// straight runs and frame by frame, which must give the same bits.
+// Loads one module of either format from the fuzzer's bytes, scans its song's length, and plays a few hundred ticks
+// of it with a seek and a pause, twice: in straight runs and frame by frame, which must give the same bits.
 #include "audio/mixer.h"
 #include "music/music.h"
 #include "music/voice_run.h"
@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         BuildPeriodTables();
         if (LoadModuleFromMemory(module.data(), module.size(), "fuzz") != 0)
             break;
+        SongLengthFrames(0);
         SetRepeatMode(0);
         SetFadeMode(4);
         PrepareMusic();
@@ -30,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // 100 chunks are 400 ticks at the default tempo (more at faster ones): enough for every effect of a few
         // dozen rows to act, and cheap enough for a useful number of runs.
         for (int chunk = 0; chunk < 100; ++chunk) {
+            if (chunk == 30)
+                RequestPosition(module[size / 2] % 4); // a loaded module has a header
+            SetPauseMode(chunk >= 50 && chunk < 55);
             const int16_t* out = RenderFrames(ChunkFrames);
             if (path == 2) {
                 first.insert(first.end(), out, out + 2 * ChunkFrames);

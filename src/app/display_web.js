@@ -7,8 +7,6 @@ var QuimblesDisplay = {
     running: false,
     framesDrawn: 0,
     firstFrameTime: 0,
-    lastFrameTime: 0,
-    frameIntervals: [],
     flipTimesAddress: 0,
     flipTimesCount: 0,
     // Called after each drawing with the flip's number (1 for the first flip) and the canvas, while it shows it.
@@ -41,12 +39,8 @@ var QuimblesDisplay = {
                     var start = frames + which * frameBytes;
                     image.data.set(HEAPU8.subarray(start, start + frameBytes));
                     context.putImageData(image, 0, 0);
-                    var now = performance.now();
                     if (display.framesDrawn === 0)
-                        display.firstFrameTime = now;
-                    else
-                        display.frameIntervals.push(now - display.lastFrameTime);
-                    display.lastFrameTime = now;
+                        display.firstFrameTime = performance.now();
                     display.framesDrawn++;
                     if (display.onDraw)
                         display.onDraw(flip, canvas);

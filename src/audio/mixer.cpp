@@ -20,6 +20,9 @@ int32_t songEndCount;
 std::atomic<int32_t> fadeMode{-1};
 std::atomic<int32_t> requestedModule{-1};
 std::atomic<int32_t> repeatMode{0};
+std::atomic<int32_t> requestedPosition{-1};
+std::atomic<int32_t> pauseMode{0};
+int64_t songFrames; // frames of the current song played, counted from its start
 
 constexpr float FadeStep = 0.1f;
 
@@ -87,31 +90,14 @@ void ApplyFade() {
     }
 }
 
-// The tempo an XM module starts with; a MOD module keeps the 125 BPM, speed 6 defaults.
-void StartModuleTempo() {
-    Module* module = player.module;
-    if (module && module->isXm) {
-        player.speed = module->defaultSpeed;
-        SetStartTempo(module->defaultBpm);
-        player.tickBudget = (player.blockFrames - player.writePosition) / player.samplesPerTick;
-    }
-}
-
 // Starts module `index` from its first position; what is already rendered in the MixBuffers is still mixed.
 void SwitchTo(int32_t index) {
     int32_t oldChannels = player.channelCount;
-    player.ticksPerSecond = 50.0f;
-    player.samplesPerTick = 882;
-    player.tickBudget = (player.blockFrames - player.writePosition) / 882;
     ResetChannels();
-    player.speed = 6;
     player.currentModule = index;
-    player.module = player.moduleTable[index];
-    player.songEnded = 0;
-    player.orderPosition = 0;
-    player.row = 0;
-    player.tick = 0;
-    StartModuleTempo();
+    StartSong(player.moduleTable[index]);
+    player.tickBudget = (player.blockFrames - player.writePosition) / player.samplesPerTick;
+    songFrames = 0;
     // Channels the old module did not use hold frames from long ago below writePosition; the new module mixes
     // them with this chunk, so they must be silent there.
     for (int32_t ch = oldChannels < 0 ? 0 : oldChannels; ch < MaxChannels; ++ch) {
@@ -122,13 +108,50 @@ void SwitchTo(int32_t index) {
     }
 }
 
+// Moves the song to the start of order position `position` as though it had played there from its start, so that
+// speed, tempo and loop counts are what they would be; the notes sounding stop. A position the song never reaches
+// from its start is jumped to as it is.
+void SeekTo(int32_t position) {
+    if (position < 0 || position >= player.module->songLength)
+        return;
+    const PlayerState before = player;
+    StartSong(player.module);
+    player.patternDelay = 0;
+    player.patternLoopCount = 0;
+    player.patternLoopRow = 0;
+    bool reached = false;
+    const int64_t frames = ScanSong(position, &reached);
+    if (reached) {
+        songFrames = frames;
+    } else {
+        player = before;
+        player.orderPosition = position;
+        player.row = 0;
+        player.tick = 0;
+    }
+    ResetChannels();
+}
+
+// A paused tick: silence in every channel for the tick's length, and the song stays where it is.
+void PauseTick() {
+    for (int32_t ch = 0; ch < player.channelCount; ++ch)
+        std::memset(player.mixBuffers[0][ch] + 2 * player.writePosition, 0, 4 * size_t(player.samplesPerTick));
+    player.writePosition += player.samplesPerTick;
+}
+
 void RunTick() {
-    ApplyFade();
-    player.tickBudget = 1;
-    if (player.module->isXm)
-        XmTick(player.module);
-    else
-        ModTick(player.module);
+    if (pauseMode.load() == 1) {
+        PauseTick();
+    } else {
+        ApplyFade();
+        player.tickBudget = 1;
+        const int32_t start = player.writePosition;
+        if (player.module->isXm)
+            XmTick(player.module);
+        else
+            ModTick(player.module);
+        songFrames += player.writePosition - start;
+    }
 
     if (player.moduleLoaded != 1)
         return;
@@ -144,6 +167,11 @@ void RunTick() {
         if (repeatMode.load() != 1 && ++next >= player.moduleCount)
             next = 0;
         SwitchTo(next);
+    }
+    int32_t position = requestedPosition.load();
+    if (position != -1) {
+        SeekTo(position);
+        ClearCommand(requestedPosition, position);
     }
 }
 
@@ -240,6 +268,19 @@ void RequestModule(int32_t index) {
         requestedModule.store(index);
 }
 
+void RequestPosition(int32_t position) {
+    if (position >= 0)
+        requestedPosition.store(position);
+}
+
+void SetPauseMode(int32_t mode) {
+    pauseMode.store(mode);
+}
+
+int64_t SongFrames() {
+    return songFrames;
+}
+
 int32_t SongEndCount() {
     return songEndCount;
 }
@@ -255,11 +296,8 @@ void PrepareMusic() {
     BuildClampTable();
     if (!chunkBuffer)
         chunkBuffer = static_cast<int16_t*>(std::malloc(2 * ChunkFrames * sizeof(int16_t)));
-    player.ticksPerSecond = 50.0f;
-    player.samplesPerTick = 882;
     player.blockFrames = BlockFrames;
     ResetChannels();
-    player.speed = 6;
     for (auto& bank : player.mixBuffers) {
         for (MixBuffer& buffer : bank) {
             if (!buffer)
@@ -271,13 +309,14 @@ void PrepareMusic() {
         quiet = 0;
     player.mixBank = 0;
     player.tickBudget = 0;
-    StartModuleTempo();
-    player.songEnded = 0;
-    player.orderPosition = 0;
-    player.row = 0;
-    player.tick = 0;
+    StartSong(player.module);
+    if (player.module && player.module->isXm)
+        player.tickBudget = (player.blockFrames - player.writePosition) / player.samplesPerTick;
     requestedModule.store(-1);
+    requestedPosition.store(-1);
+    pauseMode.store(0);
     songEndCount = 0;
+    songFrames = 0;
 }
 
 void ReleaseMusic() {

@@ -5,18 +5,23 @@
 // as walking the canonical-code tree. Bits come from a machine-word buffer refilled with one word load.
 //
 // Each Huffman block runs in two loops. The fast loop runs while at least FastInputMargin bytes of input are left:
-// there no symbol can read past the input, so it refills without branches and without checks; it copies matches a
-// word at a time, overshooting their end, while they leave room for that. The careful loop finishes the block near
-// the end of the input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing
-// the stream once it has used a bit that is not there.
+// there no symbol can read past the input, so it refills without branches and without checks; it takes two
+// literals at a time where their codes fit in one table index together, and copies matches a word at a time,
+// overshooting their end, while they leave room for that. The careful loop finishes the block near the end of the
+// input: it checks every bound, writes exactly, and feeds zeros past the end of the input, refusing the stream once
+// it has used a bit that is not there.
 #include "image/inflate.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "app/cpu.h"
 
 static_assert(std::endian::native == std::endian::little, "the bit reader loads little-endian words");
 
 uint32_t OutputLimit;
+int InflatePath = 1;
 
 namespace {
 
@@ -31,11 +36,27 @@ constexpr bool WideWord = WordBits == 64;
 // A refill leaves at least this many bits in the buffer.
 constexpr uint32_t RefilledBits = WordBits - 8;
 
-// A table entry: bits 0..7 the bits it consumes (code length plus extra bits), 8..11 the code length (for a
-// subtable link: the subtable's index width), 12..15 flags, 16..31 value (literal or code-length symbol, length or
-// distance base, subtable offset). Subtable links, the end of block and invalid codes all carry Exceptional, so
-// that the common kinds need one test each.
-enum : uint32_t { Literal = 0x1000, Exceptional = 0x2000, Subtable = 0x4000, EndOfBlock = 0x8000 };
+// A table entry: bits 0..4 the bits it consumes (code length plus extra bits), bit 7 the Pair flag, 8..11 the code
+// length (for a subtable link: the subtable's index width), 12..15 flags, 16..31 value (literal or code-length
+// symbol, length or distance base, subtable offset). Subtable links, the end of block and invalid codes all carry
+// Exceptional, so that the common kinds need one test each. A Pair entry holds two literals, the first in bits
+// 16..23 and the second in 24..31, and consumes both codes; the first code alone is as long as the code length
+// field says. The Pair flag lies above the bits a shift by the entry takes and below the ones the fast loop keeps
+// exact in its bit count (see FastLoop). Length and distance entries have bits 5..7 and 12..13 clear, so that their
+// low byte and their second byte can serve as bit counts unmasked (see EntryValue).
+//
+// A Match entry stands for a length code, its extra bits and the distance code after them, where all three fit in
+// the index: it consumes them and the distance's extra bits, and holds the length in bits 16..24. The entry at the
+// same index in the table's match part (MatchOffset) is a distance entry whose consumed bits and code length count
+// from the start of the length code. So a match takes one lookup, not two.
+enum : uint32_t {
+    Pair = 0x80,
+    EndOfBlock = 0x1000,
+    Literal = 0x2000,
+    Subtable = 0x4000,
+    Exceptional = 0x8000,
+    Match = 0x80000000
+};
 
 constexpr uint32_t InvalidEntry = Exceptional;
 
@@ -58,16 +79,23 @@ constexpr int CodeLengthBits = 7;
 constexpr int LiteralTableSize = (1 << LiteralBits) + 288 * (1 << (15 - LiteralBits));
 constexpr int DistanceTableSize = (1 << DistanceBits) + 30 * (1 << (15 - DistanceBits));
 
-// The fast loop's margins. Per round it refills at most twice with a 64-bit word and six times with a 32-bit one,
-// each load reading one word and advancing at most one word less a byte. It writes at most three literals, or two
-// and a match of up to 258 bytes whose word-wide copy runs up to 15 bytes past its end (and puts those back, see
-// DecodeFast). Within FastOutputMargin of the end of the output a second instance of the loop checks each match and
-// copies the ones that do not leave room for the overshoot exactly.
-constexpr size_t MaxRefillsPerRound = WideWord ? 2 : 6;
+// The fast loop's margins. Per round it refills at most three times with a 64-bit word and six times with a 32-bit
+// one, each load reading one word and advancing at most one word less a byte. It takes at most three literal
+// entries, each stored as two bytes and reading the byte after them (up to six literals, touching seven bytes), or
+// two and a match of up to 258 bytes whose word-wide copy runs up to CopyOvershoot bytes past its end, after
+// reading the 32 bytes from there on (see FastLoop), and it leaves a byte before the limit. Within FastOutputMargin
+// of the end of the output a second instance of the loop copies matches exactly.
+constexpr size_t MaxRefillsPerRound = WideWord ? 3 : 6;
 constexpr size_t FastInputMargin = (MaxRefillsPerRound - 1) * (sizeof(BitWord) - 1) + sizeof(BitWord);
-constexpr uint32_t CopyOvershoot = 16;
-constexpr uint32_t FastOutputMargin = 2 + 258 + CopyOvershoot;
-constexpr uint32_t TailOutputMargin = 3;
+constexpr uint32_t CopyOvershoot = 32;
+constexpr uint32_t FastOutputMargin = 4 + 258 + 32 + 1;
+static_assert(CopyOvershoot <= 32, "the bytes a copy runs into are kept 32 at a time");
+static_assert(!WideWord || RefilledBits - 2 * LiteralBits >= 28, "two literals between refills leave a step's bits");
+constexpr uint32_t TailOutputMargin = 7;
+// The share of literals, in percent, that must be able to pair for a block to have pairs, and the input that must be
+// left.
+constexpr uint32_t PairShare = 30;
+constexpr size_t PairInput = 4096;
 
 // Templates give each symbol's entry without its code length: flags, value and, in the consumed-bits field, the
 // number of extra bits.
@@ -79,21 +107,42 @@ uint8_t ReversedByte[256];
 // A block's tables: the literal/length table and after it the distance table, which the decoding loops find at a
 // fixed offset from the first (one register fewer in the fast loop).
 constexpr int DistanceTableOffset = LiteralTableSize;
-uint32_t BlockTables[LiteralTableSize + DistanceTableSize];
-uint32_t FixedTables[LiteralTableSize + DistanceTableSize];
+constexpr int MatchOffset = LiteralTableSize + DistanceTableSize;
+uint32_t BlockTables[MatchOffset + (1 << LiteralBits)];
+uint32_t FixedTables[MatchOffset + (1 << LiteralBits)];
 uint32_t CodeLengthTable[1 << CodeLengthBits];
 bool TablesReady;
+// Whether BlockTables holds literal pairs.
+bool BlockPairs;
 
 const char* ErrorText = "";
 const char* DistanceFault = "";
 
 struct BitReader {
-    const uint8_t* data;
-    size_t length; // bytes of stream data after the header
-    size_t next;   // next byte to load; runs past length while zeros are fed
-    BitWord bits;  // unused bits, next one lowest; bits above count are either 0 or the true next bits
+    const uint8_t* data; // the piece of the stream being read
+    size_t length;       // its bytes
+    size_t next;         // next byte to load; runs past length while zeros are fed after the last piece
+    BitWord bits;        // unused bits, next one lowest; bits above count are either 0 or the true next bits
     uint32_t count;
+    const InflateSource* more; // where the other pieces come from; null once there are none
 };
+
+// Moves on to the next piece that has bytes; false when there is none.
+bool NextPiece(BitReader& r) {
+    size_t length = 0;
+    while (r.more) {
+        const uint8_t* piece = r.more->next(r.more->context, &length);
+        if (!piece)
+            r.more = nullptr;
+        else if (length > 0) {
+            r.data = piece;
+            r.length = length;
+            r.next = 0;
+            return true;
+        }
+    }
+    return false;
+}
 
 inline BitWord LoadWord(const uint8_t* p) {
     BitWord word;
@@ -110,13 +159,16 @@ inline void RefillFast(const uint8_t* data, size_t& next, BitWord& bits, uint32_
     count |= RefilledBits;
 }
 
-// Keeps at least RefilledBits bits in the buffer, feeding zeros past the end of the input.
+// Keeps at least RefilledBits bits in the buffer, a byte at a time across pieces, feeding zeros past the end of the
+// last one.
 inline void Refill(BitReader& r) {
     if (r.next + sizeof(BitWord) <= r.length) {
         RefillFast(r.data, r.next, r.bits, r.count);
         return;
     }
     while (r.count <= RefilledBits) {
+        if (r.next >= r.length && r.more && NextPiece(r))
+            continue;
         BitWord byte = r.next < r.length ? r.data[r.next] : 0;
         r.bits |= byte << r.count;
         r.count += 8;
@@ -124,7 +176,7 @@ inline void Refill(BitReader& r) {
     }
 }
 
-// True once a bit beyond the end of the input has been used.
+// True once a bit beyond the end of the input has been used. Zeros are fed only after the last piece.
 inline bool Overrun(const BitReader& r) {
     return r.next > r.length && (r.next - r.length) * 8 > r.count;
 }
@@ -150,13 +202,18 @@ inline uint32_t LookUp(const uint32_t* table, int primaryBits, BitWord& bits, ui
     return e;
 }
 
-// The value of a length or distance entry: its base plus the extra bits after the code. Consumes both.
+// The value of a length or distance entry: its base plus the extra bits after its code, of the bits it consumes
+// (its low byte, at most 28) those above the code (its second byte).
+inline uint32_t EntryValue(uint32_t e, BitWord bits) {
+    return (e >> 16) + static_cast<uint32_t>((bits & ((BitWord(1) << (e & 0xFF)) - 1)) >> ((e >> 8) & (WordBits - 1)));
+}
+
+// The same, consuming the bits.
 inline uint32_t TakeValue(uint32_t e, BitWord& bits, uint32_t& count) {
-    uint32_t taken = e & 31;
-    uint32_t extra = static_cast<uint32_t>(bits & ((BitWord(1) << taken) - 1)) >> ((e >> 8) & 15);
-    bits >>= taken;
-    count -= taken;
-    return (e >> 16) + extra;
+    const uint32_t value = EntryValue(e, bits);
+    bits >>= e & 31;
+    count -= e & 31;
+    return value;
 }
 
 uint32_t ReverseCode(uint32_t code, int length) {
@@ -256,6 +313,82 @@ bool BuildTable(const uint8_t* lengths, int count, const uint32_t* templates, ui
         }
     }
     return true;
+}
+
+// Literal pairs in a literal/length primary table built from lengths: where a literal's code leaves room in the
+// index for the whole code of a second literal, the entry takes both. The entries of a first literal are those
+// indexed by its code and any higher bits; those higher bits index the second code's entry in the table as
+// BuildTable left it, of which a copy is kept while the pairs are written.
+//
+// Pairs pay only where literals come in runs, and in blocks long enough to repay the table: a code of length n
+// stands for a symbol of probability about 2^-n, so the lengths tell how often a literal is followed by one that
+// pairs with it, and the input left bounds the block's length. Below PairShare of the literals, or with less than
+// PairInput bytes of input left, no pairs are made, and false is returned.
+bool PairLiterals(const uint8_t* lengths, uint32_t* table, size_t inputLeft) {
+    if (InflatePath == 0 || (InflatePath == 1 && inputLeft < PairInput))
+        return false;
+    // Probabilities in units of 2^-15.
+    uint32_t mass[16] = {};
+    int shortest = 16;
+    for (int s = 0; s < 256; ++s) {
+        mass[lengths[s]] += 1u << (15 - lengths[s]);
+        if (lengths[s] && lengths[s] < shortest)
+            shortest = lengths[s];
+    }
+    mass[0] = 0;
+    uint32_t upTo[16] = {}, literalMass = 0;
+    uint64_t pairMass = 0;
+    for (int n = 1; n < 16; ++n)
+        upTo[n] = upTo[n - 1] + mass[n];
+    for (int n = 1; n < LiteralBits; ++n) {
+        literalMass += mass[n];
+        pairMass += uint64_t(mass[n]) * upTo[LiteralBits - n];
+    }
+    if (shortest + shortest > LiteralBits ||
+        (InflatePath == 1 && pairMass < uint64_t(literalMass) * PairShare * (1u << 15) / 100))
+        return false;
+    uint32_t single[1 << (LiteralBits - 1)];
+    std::memcpy(single, table, sizeof(uint32_t) << (LiteralBits - shortest));
+    uint16_t codes[286];
+    AssignCanonicalCodes(lengths, 286, codes);
+    for (int s = 0; s < 256; ++s) {
+        const uint32_t length = lengths[s];
+        if (length == 0 || length + shortest > LiteralBits)
+            continue;
+        const uint32_t room = LiteralBits - length, code = ReverseCode(codes[s], length);
+        const uint32_t first = table[code];
+        for (uint32_t j = 0; j < (1u << room); ++j) {
+            const uint32_t second = single[j];
+            const bool fits = (second & Literal) && (second & 31) <= room;
+            table[code + (j << length)] = fits ? (first | Pair | (second & 0xFF0000) << 8) + (second & 31) : first;
+        }
+    }
+    return true;
+}
+
+// Match entries in a block's literal/length primary table (see Match), built from its lengths once both tables are:
+// for each length code, each value of its extra bits and each value of the index bits above them whose distance
+// entry has a code that ends within the index.
+void FuseMatches(const uint8_t* lengths, uint32_t* tables) {
+    uint16_t codes[286];
+    AssignCanonicalCodes(lengths, 286, codes);
+    for (int s = 257; s < 286; ++s) {
+        const uint32_t length = lengths[s], extra = LengthExtraBits[s - 257];
+        if (length == 0 || length + extra >= LiteralBits)
+            continue;
+        const uint32_t code = ReverseCode(codes[s], int(length)), lengthBits = length + extra;
+        const uint32_t room = std::min<uint32_t>(LiteralBits - lengthBits, DistanceBits);
+        for (uint32_t high = 0; high < (1u << (LiteralBits - length)); ++high) {
+            const uint32_t index = code | high << length;
+            const uint32_t d = tables[DistanceTableOffset + ((high >> extra) & ((1u << DistanceBits) - 1))];
+            if ((d & Exceptional) || ((d >> 8) & 15) > room)
+                continue;
+            const uint32_t value = LengthBase[s - 257] + (high & ((1u << extra) - 1));
+            const uint32_t consumed = lengthBits + (d & 31);
+            tables[index] = Match | value << 16 | consumed;
+            tables[MatchOffset + index] = (d & 0xFFFF0000) | (lengthBits + ((d >> 8) & 15)) << 8 | consumed;
+        }
+    }
 }
 
 void PrepareTables() {
@@ -368,6 +501,10 @@ bool ReadDynamicCodes(BitReader& r) {
     DistanceFault = BuildTable(distanceLengths, 30, DistanceTemplates, BlockTables + DistanceTableOffset, DistanceBits)
                         ? "invalid distance code"
                         : "over-subscribed distance code";
+    const size_t inputLeft = r.more ? SIZE_MAX : r.length - std::min(r.next, r.length);
+    BlockPairs = PairLiterals(literalLengths, BlockTables, inputLeft);
+    if (InflatePath == 2 || (InflatePath == 1 && inputLeft >= PairInput))
+        FuseMatches(literalLengths, BlockTables);
     return true;
 }
 
@@ -419,8 +556,9 @@ const uint8_t PatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
     } while (dst < end);
 }
 
-// Copies a back-reference in 8-byte steps, writing up to 15 bytes past its end. From a distance of 8 on, each load
-// ends at or before the bytes the previous store wrote.
+// Copies a back-reference a word at a time, writing up to CopyOvershoot bytes past its end. From a distance of 32 on
+// the first 32 bytes go without a test of the length, as most matches are shorter; below, 16 at a time. From a
+// distance of 8 on, each load ends at or before the bytes the previous store wrote.
 inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
     if (distance < 8) {
         CopyPattern(dst, distance, length);
@@ -428,6 +566,21 @@ inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
     }
     const uint8_t* src = dst - distance;
     uint8_t* const end = dst + length;
+    if (distance >= 32) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + 8, src + 8, 8);
+        std::memcpy(dst + 16, src + 16, 8);
+        std::memcpy(dst + 24, src + 24, 8);
+        dst += 32;
+        src += 32;
+        while (dst < end) {
+            std::memcpy(dst, src, 8);
+            std::memcpy(dst + 8, src + 8, 8);
+            dst += 16;
+            src += 16;
+        }
+        return;
+    }
     do {
         std::memcpy(dst, src, 8);
         std::memcpy(dst + 8, src + 8, 8);
@@ -438,16 +591,31 @@ inline void CopyMatchFast(uint8_t* dst, uint32_t distance, uint32_t length) {
 
 enum BlockStatus { BlockGoesOn, BlockEnded, BlockFailed };
 
+// Sixteen bytes that the compiler keeps in a register.
+typedef uint8_t Block16 __attribute__((vector_size(16)));
+
 // The fast loop: runs the block while both margins hold. Works on copies of the reader's fields, which stores into
 // the output could otherwise be taken to change.
 //
-// Within the loop only the low byte of count is kept exact: entries are subtracted whole (their low byte is the
-// number of bits they consume, never more than count), and shifts take count and entries modulo the word size.
-// Each round starts with a full buffer and the entry for its first code already looked up, so that the next
-// lookup overlaps the copy of a match. The instance for the tail of the output checks each match's room.
-template <bool Tail>
-[[gnu::noinline]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables, const char* distanceFault,
-                                         uint8_t* output, uint32_t& o, uint32_t limit) {
+// Within the loop only count modulo the word size is kept exact: entries are subtracted whole (below the Pair flag
+// their low byte is the number of bits they consume, never more than count), and shifts take count and entries
+// modulo the word size.
+//
+// Every step starts with its entry already looked up. With a 64-bit word each entry is looked up before the refill
+// that follows the code before it, so that the refill, which waits on the count, stays off the chain of lookups
+// that each wait on the one before: a step starts with at least 28 bits, which a literal code (at most 15) and the
+// next lookup, or a length code with its extra bits (at most 20) and the distance table's index need, and refills
+// after the first lookup; a match's distance (at most 28 bits) leaves 28 of a refill's 56. A 32-bit word refills
+// before each lookup instead.
+//
+// Stores run past the output position, and what they overwrite is put back when the loop ends: a match's word-wide
+// copy runs up to CopyOvershoot bytes past its end (its bytes are kept beforehand, see keepOriginals); with Pairs a
+// literal entry is stored as two bytes and the output moves on by one or two, so the byte at the new position may
+// have been overwritten (`spare` keeps what it held). The instance for the tail of the output copies matches
+// exactly.
+template <bool Tail, bool Pairs>
+[[gnu::always_inline]] inline BlockStatus FastLoop(BitReader& r, const uint32_t* tables, const char* distanceFault,
+                                                   uint8_t* output, uint32_t& o, uint32_t limit) {
     constexpr uint32_t OutputMargin = Tail ? TailOutputMargin : FastOutputMargin;
     if (limit - o < OutputMargin || r.length < FastInputMargin || r.next > r.length - FastInputMargin)
         return BlockGoesOn;
@@ -461,43 +629,78 @@ template <bool Tail>
     BitWord bits = r.bits;
     uint32_t count = r.count;
     BlockStatus status = BlockGoesOn;
+    uint8_t spare = *out;
+    // What the output held past the position, where the copies' stores run ahead: `frontier` is the first byte no
+    // store has reached, and originals[64 + a % 64] holds what byte a held, for a from the position to the frontier.
+    // Each copy first keeps the 32 bytes from its end or the frontier on: they are loaded from output no store has
+    // reached, so never wait on one, and written twice so that no save wraps around.
+    uint8_t originals[160];
+    uint8_t* frontier = out;
+    auto keepOriginals = [&](uint8_t * end) __attribute__((always_inline)) {
+        uint8_t* const from = std::max(frontier, end);
+        const size_t at = size_t(reinterpret_cast<uintptr_t>(from) & 63);
+        Block16 low, high;
+        std::memcpy(&low, from, 16);
+        std::memcpy(&high, from + 16, 16);
+        std::memcpy(originals + at, &low, 16);
+        std::memcpy(originals + at + 16, &high, 16);
+        std::memcpy(originals + 64 + at, &low, 16);
+        std::memcpy(originals + 64 + at + 16, &high, 16);
+        frontier = std::max(frontier, end + 32);
+    };
     // One word load; the bytes that do not fit are loaded again next time (see RefillFast).
-    auto refill = [&] {
+    auto refill = [&]() __attribute__((always_inline)) {
         bits |= LoadWord(in) << (count & ShiftMask);
         in += (~count & ShiftMask) >> 3;
         count |= RefilledBits;
     };
-    auto consume = [&](uint32_t e) {
+    auto consume = [&](uint32_t e) __attribute__((always_inline)) {
         bits >>= e & ShiftMask;
         count -= e;
     };
-    // The first refill needs the entry check's margin; each round then refills at most MaxRefillsPerRound times.
+    // The entry of the next code in table, and the refill that ends a step.
+    auto lookUpAndRefill = [&](const uint32_t* table, uint32_t mask) __attribute__((always_inline)) {
+        uint32_t e;
+        if constexpr (WideWord) {
+            e = table[bits & mask];
+            refill();
+        } else {
+            refill();
+            e = table[bits & mask];
+        }
+        return e;
+    };
+    auto literals = [&](uint32_t e) __attribute__((always_inline)) {
+        consume(e);
+        if constexpr (Pairs) {
+            const uint32_t n = 1 + (e >> 7 & 1);
+            spare = out[n];
+            const uint16_t both = static_cast<uint16_t>(e >> 16);
+            std::memcpy(out, &both, 2);
+            out += n;
+        } else {
+            *out++ = static_cast<uint8_t>(e >> 16);
+        }
+    };
     refill();
     uint32_t e = tables[bits & LiteralMask];
     while (in <= inputLast && out <= outputLast) {
         if (e & Literal) {
-            // Up to three literals from one refill (45 bits); a 32-bit word refills after each.
-            consume(e);
-            *out++ = static_cast<uint8_t>(e >> 16);
-            if constexpr (!WideWord)
-                refill();
-            e = tables[bits & LiteralMask];
+            // Up to three literal entries between tests of the margins. A primary-table literal entry takes at
+            // most LiteralBits bits, so with a 64-bit word the refill after the first leaves enough for the other
+            // two and the 28 bits a step starts with: their lookups skip the refill, which would lengthen the chain
+            // from one lookup to the next.
+            literals(e);
+            e = lookUpAndRefill(tables, LiteralMask);
             if (e & Literal) {
-                consume(e);
-                *out++ = static_cast<uint8_t>(e >> 16);
-                if constexpr (!WideWord)
-                    refill();
-                e = tables[bits & LiteralMask];
+                literals(e);
+                e = WideWord ? tables[bits & LiteralMask] : lookUpAndRefill(tables, LiteralMask);
                 if (e & Literal) {
-                    consume(e);
-                    *out++ = static_cast<uint8_t>(e >> 16);
-                    refill();
-                    e = tables[bits & LiteralMask];
+                    literals(e);
+                    e = WideWord ? tables[bits & LiteralMask] : lookUpAndRefill(tables, LiteralMask);
                     continue;
                 }
             }
-            // A length code and a distance with their extra bits take up to 48 bits.
-            refill();
         }
         if (e & Exceptional) {
             if (e & Subtable) {
@@ -505,10 +708,8 @@ template <bool Tail>
                 count -= LiteralBits;
                 e = tables[(e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
                 if (e & Literal) {
-                    consume(e);
-                    *out++ = static_cast<uint8_t>(e >> 16);
-                    refill();
-                    e = tables[bits & LiteralMask];
+                    literals(e);
+                    e = lookUpAndRefill(tables, LiteralMask);
                     continue;
                 }
             }
@@ -523,52 +724,58 @@ template <bool Tail>
                 break;
             }
         }
-        uint32_t length =
-            (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
-        consume(e);
-        if constexpr (!WideWord)
-            refill();
-        e = tables[DistanceTableOffset + (bits & DistanceMask)];
-        if (e & Exceptional) {
-            if (e & Subtable) {
-                bits >>= DistanceBits;
-                count -= DistanceBits;
-                e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
-            }
-            if (e & Exceptional) {
-                ErrorText = distanceFault;
-                status = BlockFailed;
-                break;
-            }
-        }
-        uint32_t distance;
-        if constexpr (WideWord) {
-            distance = (e >> 16) + (static_cast<uint32_t>(bits & ~(~BitWord(0) << (e & ShiftMask))) >> ((e >> 8) & 15));
+        uint32_t length, distance;
+        if (e & Match) {
+            // At most 24 bits. With a 64-bit word the refill takes the count before them, so that it does not wait
+            // on this entry.
+            length = (e >> 16) & 0x1FF;
+            distance = EntryValue(tables[MatchOffset + (bits & LiteralMask)], bits);
+            if constexpr (WideWord)
+                refill();
             consume(e);
         } else {
-            // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
-            const uint32_t codeLength = (e >> 8) & 15, extra = (e & 31) - codeLength;
-            bits >>= codeLength;
-            count -= codeLength;
-            refill();
-            distance = (e >> 16) + static_cast<uint32_t>(bits & ~(~BitWord(0) << extra));
-            bits >>= extra;
-            count -= extra;
+            length = EntryValue(e, bits);
+            consume(e);
+            e = lookUpAndRefill(tables + DistanceTableOffset, DistanceMask);
+            if (e & Exceptional) {
+                if (e & Subtable) {
+                    bits >>= DistanceBits;
+                    count -= DistanceBits;
+                    e = tables[DistanceTableOffset + (e >> 16) + (bits & ((1u << ((e >> 8) & 15)) - 1))];
+                }
+                if (e & Exceptional) {
+                    ErrorText = distanceFault;
+                    status = BlockFailed;
+                    break;
+                }
+            }
+            if constexpr (WideWord) {
+                distance = EntryValue(e, bits);
+                consume(e);
+            } else {
+                // Code and extra bits may be 28 bits: take the code, refill, then the extra bits.
+                const uint32_t codeLength = (e >> 8) & 15, extra = (e & 31) - codeLength;
+                bits >>= codeLength;
+                count -= codeLength;
+                refill();
+                distance = (e >> 16) + static_cast<uint32_t>(bits & ~(~BitWord(0) << extra));
+                bits >>= extra;
+                count -= extra;
+            }
         }
         if (distance > uint32_t(out - output)) {
             ErrorText = "distance reaches before the output buffer";
             status = BlockFailed;
             break;
         }
-        refill();
+        // With a 64-bit word at least 28 bits are left: enough for the next step to look up a distance before it
+        // refills.
+        if constexpr (!WideWord)
+            refill();
         e = tables[bits & LiteralMask];
-        if (!Tail || length + CopyOvershoot <= uint32_t(outputEnd - out)) {
-            // The 16 bytes after the match are put back as they were: no byte past the output position is ever
-            // left changed, even where the stream ends with this match.
-            uint8_t after[CopyOvershoot];
-            std::memcpy(after, out + length, CopyOvershoot);
+        if constexpr (!Tail) {
+            keepOriginals(out + length);
             CopyMatchFast(out, distance, length);
-            std::memcpy(out + length, after, CopyOvershoot);
             out += length;
             continue;
         }
@@ -577,15 +784,58 @@ template <bool Tail>
             length = uint32_t(outputEnd - out);
         CopyMatch(out, distance, length);
         out += length;
+        if (out < outputEnd)
+            spare = *out;
+    }
+    if (!Tail && out < frontier) {
+        for (uint8_t* a = out; a < frontier; ++a)
+            *a = originals[64 + (reinterpret_cast<uintptr_t>(a) & 63)];
+    } else if (Pairs && out < outputEnd) {
+        *out = spare;
     }
     r.next = static_cast<size_t>(in - r.data);
     r.bits = bits;
-    r.count = count & 0xFF;
+    r.count = count & ShiftMask;
     o = static_cast<uint32_t>(out - output);
     return status;
 }
 
+// The fast loops of a block: the instance for the bulk of the output, then the one for its tail.
+template <bool Pairs>
+[[gnu::noinline, gnu::aligned(64)]] BlockStatus DecodeFast(BitReader& r, const uint32_t* tables,
+                                                           const char* distanceFault, uint8_t* output, uint32_t& o,
+                                                           uint32_t limit) {
+    const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
+    return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
+}
+
+#if QUIMBLES_X86_DISPATCH
+// The same compiled for processors with BMI2, whose shifts by a register leave the flags alone and need not go
+// through CL.
+template <bool Pairs>
+[[gnu::noinline, gnu::target("bmi2"), gnu::aligned(64)]] BlockStatus
+DecodeFastBmi2(BitReader& r, const uint32_t* tables, const char* distanceFault, uint8_t* output, uint32_t& o,
+               uint32_t limit) {
+    const BlockStatus status = FastLoop<false, Pairs>(r, tables, distanceFault, output, o, limit);
+    return status == BlockGoesOn ? FastLoop<true, Pairs>(r, tables, distanceFault, output, o, limit) : status;
+}
+#endif
+
+// A block's fast loops on the path that InflatePath and the processor choose.
+BlockStatus DecodeFastBlock(BitReader& r, const uint32_t* tables, const char* distanceFault, uint8_t* output,
+                            uint32_t& o, uint32_t limit, bool pairs) {
+#if QUIMBLES_X86_DISPATCH
+    static const bool bmi2 = __builtin_cpu_supports("bmi2");
+    if (bmi2 && InflatePath >= 1)
+        return pairs ? DecodeFastBmi2<true>(r, tables, distanceFault, output, o, limit)
+                     : DecodeFastBmi2<false>(r, tables, distanceFault, output, o, limit);
+#endif
+    return pairs ? DecodeFast<true>(r, tables, distanceFault, output, o, limit)
+                 : DecodeFast<false>(r, tables, distanceFault, output, o, limit);
+}
+
 // The careful loop: one symbol at a time, every bound checked. Sets full when the output reaches the limit.
+// Gives the block back to the fast loop once its margins hold again, in the next piece of the input.
 [[gnu::noinline]] BlockStatus DecodeCareful(BitReader& r, const uint32_t* tables, const char* distanceFault,
                                             uint8_t* output, uint32_t& o, uint32_t limit, bool& full) {
     for (;;) {
@@ -593,6 +843,8 @@ template <bool Tail>
             full = true;
             return BlockEnded;
         }
+        if (r.next + FastInputMargin <= r.length && limit - o >= FastOutputMargin)
+            return BlockGoesOn;
         // A refill leaves at least RefilledBits: a length code with its extra bits (at most 20), and with a 64-bit
         // word the distance after it (at most 28).
         Refill(r);
@@ -602,8 +854,10 @@ template <bool Tail>
         }
         uint32_t e = LookUp(tables, LiteralBits, r.bits, r.count);
         if (e & Literal) {
-            r.bits >>= e & 31;
-            r.count -= e & 31;
+            // Of a pair only the first literal, so that every path stops at the same byte of a stream that ends early.
+            const uint32_t taken = (e >> 8) & 15;
+            r.bits >>= taken;
+            r.count -= taken;
             output[o++] = static_cast<uint8_t>(e >> 16);
             continue;
         }
@@ -616,27 +870,35 @@ template <bool Tail>
             ErrorText = "invalid literal/length code";
             return BlockFailed;
         }
-        uint32_t length = TakeValue(e, r.bits, r.count);
-        if (r.count < 28) {
-            Refill(r);
-            if (Overrun(r)) {
-                ErrorText = "stream ends early";
+        uint32_t length, distance;
+        if (e & Match) {
+            // At most 24 bits, which a refill leaves with either word.
+            length = (e >> 16) & 0x1FF;
+            distance = EntryValue(tables[MatchOffset + (r.bits & ((1u << LiteralBits) - 1))], r.bits);
+            r.bits >>= e & 31;
+            r.count -= e & 31;
+        } else {
+            length = TakeValue(e, r.bits, r.count);
+            if (r.count < 28) {
+                Refill(r);
+                if (Overrun(r)) {
+                    ErrorText = "stream ends early";
+                    return BlockFailed;
+                }
+            }
+            e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
+            if (e & Exceptional) {
+                ErrorText = distanceFault;
                 return BlockFailed;
             }
-        }
-        e = LookUp(tables + DistanceTableOffset, DistanceBits, r.bits, r.count);
-        if (e & Exceptional) {
-            ErrorText = distanceFault;
-            return BlockFailed;
-        }
-        uint32_t distance;
-        if constexpr (WideWord) {
-            distance = TakeValue(e, r.bits, r.count);
-        } else {
-            const uint32_t codeLength = (e >> 8) & 15;
-            r.bits >>= codeLength;
-            r.count -= codeLength;
-            distance = (e >> 16) + ReadBits(r, (e & 31) - codeLength);
+            if constexpr (WideWord) {
+                distance = TakeValue(e, r.bits, r.count);
+            } else {
+                const uint32_t codeLength = (e >> 8) & 15;
+                r.bits >>= codeLength;
+                r.count -= codeLength;
+                distance = (e >> 16) + ReadBits(r, (e & 31) - codeLength);
+            }
         }
         if (distance > o) {
             ErrorText = "distance reaches before the output buffer";
@@ -647,6 +909,34 @@ template <bool Tail>
         CopyMatch(output + o, distance, length);
         o += length;
     }
+}
+
+// Copies n stored bytes: the whole bytes left in the bit buffer first (but none of the zeros fed past the end of
+// the input), then the pieces. False when the input ends first.
+bool CopyStored(BitReader& r, uint8_t* to, size_t n) {
+    const size_t fed = r.next > r.length ? r.next - r.length : 0;
+    for (size_t buffered = r.count / 8 - std::min<size_t>(fed, r.count / 8); n > 0 && buffered > 0; --n, --buffered) {
+        *to++ = static_cast<uint8_t>(r.bits);
+        r.bits >>= 8;
+        r.count -= 8;
+    }
+    if (n == 0)
+        return true;
+    if (fed > 0)
+        return false;
+    // The bits left above the count are bytes about to be copied from the piece.
+    r.bits = 0;
+    r.count = 0;
+    while (n > 0) {
+        if (r.next >= r.length && !NextPiece(r))
+            return false;
+        const size_t take = std::min(n, r.length - r.next);
+        std::memcpy(to, r.data + r.next, take);
+        to += take;
+        r.next += take;
+        n -= take;
+    }
+    return true;
 }
 
 } // namespace
@@ -669,12 +959,18 @@ const char* InflateError() {
 }
 
 int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uint32_t start) {
+    return Inflate(stream, streamLength, InflateSource{}, output, start);
+}
+
+int64_t Inflate(const uint8_t* stream, size_t streamLength, const InflateSource& more, uint8_t* output,
+                uint32_t start) {
     if (!TablesReady)
         PrepareTables();
     ErrorText = "";
+    BitReader r{stream, streamLength, 0, 0, 0, more.next ? &more : nullptr};
     // The two header bytes are skipped unread: no FCHECK, FDICT or method check, and no Adler-32 at the end.
-    size_t headerLength = streamLength < 2 ? streamLength : 2;
-    BitReader r{stream + headerLength, streamLength - headerLength, 0, 0, 0};
+    Refill(r);
+    ReadBits(r, 16);
     const uint32_t limit = OutputLimit;
     uint32_t o = start;
 
@@ -692,21 +988,15 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
             uint32_t drop = r.count & 7;
             r.bits >>= drop;
             r.count -= drop;
-            size_t q = r.next - r.count / 8;
-            r.bits = 0;
-            r.count = 0;
-            if (q + 4 > r.length)
+            const uint32_t length = ReadBits(r, 16);
+            ReadBits(r, 16);
+            if (Overrun(r))
                 return Fail("stream ends early");
-            uint32_t length = r.data[q] | uint32_t(r.data[q + 1]) << 8;
-            uint32_t copy = length < limit - o ? length : limit - o;
-            if (q + 4 + copy > r.length)
+            const uint32_t copy = length < limit - o ? length : limit - o;
+            if (!CopyStored(r, output + o, copy))
                 return Fail("stream ends early");
-            std::memcpy(output + o, r.data + q + 4, copy);
             o += copy;
-            if (copy < length) // the output is full; nothing more is read
-                return o;
-            r.next = q + 4 + length;
-            if (final)
+            if (copy < length || final) // a full output reads nothing more
                 return o;
             continue;
         }
@@ -723,11 +1013,12 @@ int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uin
         }
 
         bool full = false;
-        BlockStatus status = DecodeFast<false>(r, tables, distanceFault, output, o, limit);
-        if (status == BlockGoesOn)
-            status = DecodeFast<true>(r, tables, distanceFault, output, o, limit);
-        if (status == BlockGoesOn)
-            status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
+        BlockStatus status;
+        do {
+            status = DecodeFastBlock(r, tables, distanceFault, output, o, limit, type == 2 && BlockPairs);
+            if (status == BlockGoesOn)
+                status = DecodeCareful(r, tables, distanceFault, output, o, limit, full);
+        } while (status == BlockGoesOn);
         if (status == BlockFailed)
             return -1;
         if (Overrun(r))

@@ -13,6 +13,22 @@ extern uint32_t OutputLimit;
 // Reads only stream[0..streamLength): no spare bytes are needed after the data.
 int64_t Inflate(const uint8_t* stream, size_t streamLength, uint8_t* output, uint32_t start);
 
+// Which code decodes: 0 the plain code (the reference: one literal per table entry, no BMI2), 1 (the default) two
+// literals per entry in the blocks where that pays and BMI2 where the processor has it, 2 two literals per entry
+// wherever the codes allow it. The output and the result are the same on every path; tests and fuzzers compare them.
+extern int InflatePath;
+
+// Where the rest of a stream lies when it comes in pieces (a PNG's image data in several chunks): `next` gives the
+// next piece and its length, or null when there are no more; it is passed `context`.
+struct InflateSource {
+    const uint8_t* (*next)(void* context, size_t* length);
+    void* context;
+};
+
+// The same decode of a stream in pieces: the first is stream[0..streamLength), the others come from `more` as each
+// is used up, and any piece may be empty. Reads only the pieces' bytes.
+int64_t Inflate(const uint8_t* stream, size_t streamLength, const InflateSource& more, uint8_t* output, uint32_t start);
+
 // Short reason for the last -1 result of Inflate.
 const char* InflateError();
 

@@ -32,8 +32,8 @@ bool LoadPng(const char* path, Image* image, int alphaMode);
 // The same decode from a file image already in memory; name is used in error messages only.
 bool LoadPngFromMemory(const uint8_t* file, size_t fileLength, const char* name, Image* image, int alphaMode);
 
-// Which code undoes the row filters: 0 the plain code (the reference), 1 (the default) SSE4.1 where the processor
-// has it. Tests set it to compare the two.
+// Which code the reader runs: 0 the plain code (the reference), 1 (the default) the vector code where the
+// processor has it: SSE4.1 row filters and a CRC by carry-less multiplication. Tests set it to compare the two.
 extern int PngFilterPath;
 
 // One-line reason for the last refused load.

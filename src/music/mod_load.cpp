@@ -161,6 +161,7 @@ bool ParseMod(const uint8_t* file, long size, const char* path, Module* module) 
         ReadSampleHeader(file + 20 + (n - 1) * 30, &module->modSamples[n]);
     int patternCount = 0, storedPatterns = 0;
     ReadOrders(file, module, &patternCount, &storedPatterns);
+    memcpy(module->tracker, file + 1080, 4);
     const int channelCount = file[1080] == '8' ? 8 : file[1080] == '6' ? 6 : 4;
 
     const long patternBytes = static_cast<long>(ModRows) * channelCount * 4;

@@ -11,8 +11,8 @@
 // (PrepareMusic, audio/mixer.h; the stream calls it in StartMusic, before its threads start). From then on only the
 // thread that renders touches them (the stream's feeder for the first chunk, its mixer thread for every later one)
 // until the mix-down gives the player back (ReleaseMusic, called by StopMusic once both threads have ended).
-// Meanwhile the main thread only gives the mix-down's three commands (SetFadeMode, RequestModule, SetRepeatMode),
-// and LoadModule refuses to load.
+// Meanwhile the main thread only gives the mix-down's commands (SetFadeMode, RequestModule, SetRepeatMode,
+// RequestPosition, SetPauseMode), and LoadModule refuses to load.
 
 constexpr int MaxChannels = 32;        // pattern channels per module, and Channels in the player
 constexpr int MaxInstruments = 128;    // XM instruments 1..128 (slot 0 unused)
@@ -96,6 +96,8 @@ struct Module {
     int32_t restartPosition;
     int32_t defaultBpm;
     int32_t defaultSpeed;
+    char tracker[20];      // XM: the name of the tracker that saved it, as stored; MOD: the 4-byte tag at 1080
+    int32_t formatVersion; // XM: the header's version word (0x0104 for 1.04); MOD: 0
 };
 
 // Per-channel playback state; every field is int32 except position.
@@ -220,6 +222,21 @@ void SetStartTempo(int32_t bpm);
 // Tempo of a tempo effect during the song: samplesPerTick = 44100 / the exact product; also sets tickBudget =
 // (blockFrames - writePosition) / samplesPerTick. For both engines.
 void SetEffectTempo(int32_t bpm);
+
+// --- The song's course without its sound (song_scan.cpp) ---
+
+// Sets the player at the start of `module`'s song, as a module start does: order position 0, row 0, tick 0, not
+// ended; speed 6 at 125 BPM, or an XM's own speed and BPM. The channels and the loop and delay counts are the
+// caller's.
+void StartSong(Module* module);
+// Plays player.module's song on from where the player is, tick by tick with nothing rendered, until order position
+// `stopAt` begins (-1: never), the song ends, or it comes back to a row it has played other than by a pattern loop
+// (or after two hours of song). Returns how many frames those ticks last; *reached says whether `stopAt` stopped
+// it. For the thread that owns the player; writePosition and blockFrames are left as they were.
+int64_t ScanSong(int32_t stopAt, bool* reached);
+// Frames module `index` lasts when played once from its start (ScanSong from a fresh start); the player and the
+// channels are left as they were. Only while the main thread owns the player; -1 otherwise or for a bad index.
+int64_t SongLengthFrames(int32_t index);
 
 // --- Engines ---
 

@@ -339,7 +339,10 @@ bool ParseXm(XmReader& in, const char* path, Module* module) {
     }
     Skip(in, 17);
     CopyBytes(in, module->name, 20);
-    Skip(in, 64 - 37);
+    Skip(in, 1); // 0x1A
+    CopyBytes(in, module->tracker, 20);
+    module->formatVersion = Word(in);
+    Skip(in, 4); // header size
     int32_t songLength = Word(in);
     module->restartPosition = Word(in);
     module->channelCount = Word(in);

@@ -3,19 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include "test_temp.h"
+
 #include <map>
 #include <string>
 
 namespace {
 
 const std::string kDataDir = std::string(QUIMBLES_SOURCE_DIR) + "/data/";
-
-std::vector<uint8_t> ReadFile(const std::string& name) {
-    std::ifstream f(kDataDir + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
 
 // The sizes the show expects, written out here rather than taken from the tool's table.
 const std::map<std::string, size_t> kExpectedSizes = {
@@ -27,7 +22,7 @@ const std::map<std::string, size_t> kExpectedSizes = {
 
 TEST(DataFiles, HaveTheirSizesAndMakeDataReproducesThem) {
     for (const auto& [name, size] : kExpectedSizes) {
-        EXPECT_EQ(ReadFile(name).size(), size) << name;
+        EXPECT_EQ(ReadFileBytes(kDataDir + name).size(), size) << name;
         std::vector<uint8_t> made = makedata::MakeDataFile(name);
         EXPECT_EQ(made.size(), size) << name;
 #ifdef _WIN32
@@ -36,6 +31,6 @@ TEST(DataFiles, HaveTheirSizesAndMakeDataReproducesThem) {
         if (std::string_view(name).ends_with(".movie"))
             continue;
 #endif
-        EXPECT_TRUE(made == ReadFile(name)) << name << " differs from the committed file";
+        EXPECT_TRUE(made == ReadFileBytes(kDataDir + name)) << name << " differs from the committed file";
     }
 }

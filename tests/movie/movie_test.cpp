@@ -6,8 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,11 +159,6 @@ TEST_F(Movie, BrokenRecordsAndCodestreamsDrawBlack) {
     }
 }
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
     const std::filesystem::path root = std::filesystem::path(QUIMBLES_CORPUS_DIR) / "j2k";
     if (!std::filesystem::exists(root))
@@ -173,7 +166,7 @@ TEST_F(Movie, CorpusCodestreamsAgreeWithOpenJpegDecodedDirectly) {
     int drawn = 0, black = 0;
     for (const char* folder : {"generated", "real"}) {
         for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
-            const auto code = ReadFile(entry.path());
+            const auto code = ReadFileBytes(entry.path());
             if (code.size() < 4 || code[0] != 0xFF || code[1] != 0x4F)
                 continue;
             const DecodedJ2k oracle = DecodeJ2k(code);
@@ -211,14 +204,14 @@ TEST_F(Movie, InspectDrawsLikeTheShow) {
     const std::string program = std::string(QUIMBLES_BINARY_DIR) + "/bin/quimbles-inspect movie '" + path + "' ",
                       out = TestTempPath("frame.raw");
     ASSERT_EQ(std::system((program + "0 '" + out + "' > '" + out + ".txt'").c_str()), 0);
-    const auto bytes = ReadFile(out);
+    const auto bytes = ReadFileBytes(out);
     const auto expected = ReferenceStretch(ToRgba(samples, 3), 24, 18);
     ASSERT_EQ(bytes.size(), 640u * 480 * 4);
     for (size_t k = 0; k < expected.size(); k++)
         ASSERT_EQ(bytes[4 * k] | bytes[4 * k + 1] << 8 | bytes[4 * k + 2] << 16 | uint32_t(bytes[4 * k + 3]) << 24,
                   expected[k])
             << k;
-    EXPECT_EQ(ReadFile(out + ".txt"), std::vector<uint8_t>({'1', '\n'}));
+    EXPECT_EQ(ReadFileBytes(out + ".txt"), std::vector<uint8_t>({'1', '\n'}));
     EXPECT_NE(std::system((program + "1 '" + out + "' >/dev/null 2>&1").c_str()), 0); // past the count
 #endif
 }

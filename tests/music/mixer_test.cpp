@@ -145,3 +145,38 @@ TEST_F(Mixer, RequestsSwitchAfterTheTickAndIgnoreUnknownModules) {
     EXPECT_EQ(player.channelCount, 2);
     EXPECT_EQ(player.writePosition, 1);
 }
+
+TEST_F(Mixer, PositionRequestsPlayTheWayThereAndAPauseHoldsTheSong) {
+    // Orders 0 and 1 of four rows, 2 of sixteen: speed 2 at the start of 0, 150 BPM at the start of 1 (734 frames a
+    // tick by the effect rule), a note at the start of 2. Position 2 starts 8 x 882 + 8 x 734 = 12928 frames in.
+    XmSong song = Song(1, 4, 1, {{{0, 0, 0, 15, 2}}});
+    song.patterns.push_back(song.patterns[0]);
+    song.patterns.push_back({16, 1, std::vector<XmCell>(16), {}});
+    song.patterns[1].At(0, 0) = {0, 0, 0, 15, 0x96};
+    song.patterns[2].At(0, 0) = {49, 1, 0, 0, 0};
+    song.orders = {0, 1, 2};
+    song.instruments = {RampInstrument(60000)};
+    ASSERT_EQ(LoadXm("seek.xm", song), 0) << ModuleError();
+    SetRepeatMode(1);
+    PrepareMusic();
+    RequestPosition(3); // past the song's end: dropped
+    RequestPosition(2);
+    RenderFrames(100); // the first tick, then the move
+    EXPECT_EQ(
+        (std::vector<int64_t>{player.orderPosition, player.row, player.speed, player.samplesPerTick, SongFrames()}),
+        (std::vector<int64_t>{2, 0, 2, 734, 12928}));
+    const auto loud = [](const int16_t* out) {
+        return std::any_of(out, out + 2 * ChunkFrames, [](int16_t v) { return v; });
+    };
+    EXPECT_TRUE(loud(RenderFrames(ChunkFrames)));
+    SetPauseMode(1);
+    RenderFrames(ChunkFrames); // what was rendered before the pause is still mixed
+    const int64_t at = SongFrames();
+    const int32_t row = player.row;
+    EXPECT_FALSE(loud(RenderFrames(ChunkFrames)));
+    EXPECT_EQ(SongFrames(), at);
+    EXPECT_EQ(player.row, row);
+    SetPauseMode(0);
+    EXPECT_TRUE(loud(RenderFrames(ChunkFrames))); // the note goes on
+    EXPECT_EQ(SongFrames(), at + 5 * 734);        // five ticks from 574 frames of silence left in the buffers
+}

@@ -4,15 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 uint32_t Le(const std::vector<uint8_t>& b, size_t at, int bytes) {
     uint32_t v = 0;
@@ -34,7 +27,7 @@ TEST(PlayTool, WritesThePlayersChunksBehindAStandardHeaderAndStopsAtTheSongEnd) 
     four.instruments = {RampInstrument(20000)};
     const std::string song = WriteTempFile("tool.xm", makedata::WriteXm(four)), wav = TestTempPath("tool.wav");
     ASSERT_EQ(RunTool("--wav " + wav + " --seconds 1 " + song), 0);
-    std::vector<uint8_t> b = ReadAll(wav);
+    std::vector<uint8_t> b = ReadFileBytes(wav);
     const uint32_t data = 13 * 3528 * 4; // ceil(44100 / 3528) = 13 chunks
     ASSERT_EQ(b.size(), 44 + data);
     // The standard 44-byte header: RIFF size, PCM, 2 channels, 44100 Hz, 176400 bytes/s, 4-byte frames, 16 bits.
@@ -64,9 +57,9 @@ TEST(PlayTool, WritesThePlayersChunksBehindAStandardHeaderAndStopsAtTheSongEnd) 
     // Without --seconds: chunk 1 holds the first tick, the restart the request causes and three rows; chunk 2
     // the last row and the end. Two modules (repeat 0 by default): each has to end once.
     ASSERT_EQ(RunTool("--wav " + wav + " " + song), 0);
-    EXPECT_EQ(ReadAll(wav).size(), 44u + 2 * 3528 * 4);
+    EXPECT_EQ(ReadFileBytes(wav).size(), 44u + 2 * 3528 * 4);
     ASSERT_EQ(RunTool("--wav " + wav + " " + song + " " + song), 0);
-    EXPECT_EQ(ReadAll(wav).size(), 44u + 3 * 3528 * 4);
+    EXPECT_EQ(ReadFileBytes(wav).size(), 44u + 3 * 3528 * 4);
     EXPECT_EQ(RunTool("--wav " + wav + " " + WriteTempFile("bad.xm", {'E', 'x', 't', 'e', 'n', 'd'})), 1);
     EXPECT_EQ(RunTool("--wav " + wav + " --seconds x " + song), 2);
     EXPECT_EQ(RunTool("--help >/dev/null"), 0);

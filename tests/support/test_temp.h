@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -41,4 +43,10 @@ inline std::string WriteTempFile(const std::string& name, const std::vector<uint
         std::fclose(file);
     }
     return path;
+}
+
+// The whole of a file (empty when it cannot be read).
+inline std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }

@@ -1,23 +1,11 @@
 #!/usr/bin/env python3
-"""The web build's checks in headless Chromium and Firefox (run by scripts/test-web, which gives them an X screen
-and a PulseAudio null sink), each against the native build's outputs made here and now:
-
-- the web capture (scripts/web-capture) writes the native capture's frame log, every frame, and its WAV bytes;
-- the page, after its click, shows on its canvas at several flips exactly the native frame of that flip (read
-  back from the canvas), plays the show's first 20 s of sound from its first audible frame exactly as the native
-  WAV has it, with no underrun meanwhile, and reaches its end, in both browsers;
-- the show keeps its timeline: it lasts as long as the native Linux show (run here on the X screen) within 5 %
-  (the loading between scenes and the movies' decoding add to the paced frames' time, by up to 2 % more from run
-  to run of the native show alone, and more in a slower browser; a pace set by the screen's rate instead would be
-  off by a quarter at 75 Hz already), and every picture scene's flips keep their 60-a-second times within one frame, at Chromium's 60 Hz, with its
-  frame-rate limit off, with the processor loaded by two busy processes, and in Firefox;
-- served by a plain static server without the isolation headers, the page isolates itself with its own service
-  worker and plays to its end, in both browsers;
-- a missing and a short data file end the page's show with the native program's one-line reasons on the page.
+"""The web build's checks in headless Chromium and Firefox, each against the native build's outputs made here and
+now (run by scripts/test-web, which gives them an X screen and a PulseAudio null sink; the README's test-web
+section lists what is checked):
 
     tests/web/check_web.py NATIVE_BUILD WEB_BUILD
 
-Prints the figures (gzipped sizes, load to first frame, frame times, lengths, underruns) and "N passed, N failed".
+Prints the figures (gzipped sizes, load to first frame, lengths, underruns) and "N passed, N failed".
 """
 import gzip
 import json
@@ -322,11 +310,7 @@ def run_checks(native, web_build, work):
           % (page["readyTime"], page["firstFrameTime"] - page["startTime"]))
     print("  show lengths: native %s; %s" % ("%.1f s" % native_seconds if native_seconds else "not run",
                                             "; ".join(lengths)))
-    intervals = page["frameIntervals"]
     audio = page["audio"]
-    print("  frame times (ms): mean %.1f, median %.1f, 95%% %.1f, 99%% %.1f, max %.1f over %d frames"
-          % (intervals["mean"], intervals["median"], intervals["p95"], intervals["p99"], intervals["max"],
-             intervals["count"] + 1))
     print("  sound: %d frames played; over the whole show %d underruns of the ring %s and %d blocks the worklet "
           "played short %s" % (audio["framesPlayed"], audio["underruns"],
                                ["%.1f s" % t for t in audio["underrunTimes"]], audio["dropouts"],

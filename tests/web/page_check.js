@@ -62,13 +62,6 @@
             soundKept += take;
         };
     }
-    function stats(values) {
-        var sorted = values.slice().sort(function(a, b) { return a - b; });
-        function at(q) { return sorted.length ? sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))] : 0; }
-        var sum = values.reduce(function(a, b) { return a + b; }, 0);
-        return {count: values.length, mean: values.length ? sum / values.length : 0, median: at(0.5),
-                p95: at(0.95), p99: at(0.99), max: sorted.length ? sorted[sorted.length - 1] : 0};
-    }
     function report() {
         var display = Module.quimblesDisplay, speaker = Module.quimblesSound;
         var context = Module.audioContext;
@@ -82,7 +75,6 @@
             readyTime: Module.readyTime,
             startTime: Module.startTime,
             firstFrameTime: display.firstFrameTime,
-            frameIntervals: stats(display.frameIntervals),
             flipTimes: display.flipTimes(8192),
             endTime: Module.endTime,
             isolated: window.crossOriginIsolated,

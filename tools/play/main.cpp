@@ -12,19 +12,28 @@
 namespace {
 
 void PrintUsage(std::FILE* out) {
-    std::fputs("usage: quimbles-play [--wav OUT.wav] [--seconds S] [--repeat R] MODULE [MODULE...]\n"
-               "\n"
-               "Plays XM and MOD modules with the show's player and writes the result as a WAV file\n"
-               "(PCM, 16-bit, stereo, 44100 Hz); without --wav, plays them through the sound device with a\n"
-               "status line until the end or Ctrl-C.\n"
-               "\n"
-               "  --wav OUT.wav  write the rendered music to OUT.wav\n"
-               "  --seconds S    render S seconds (rounded up to whole 80 ms chunks); without it, render until\n"
-               "                 the song (or the list of songs) has played once, at most 30 minutes\n"
-               "  --repeat R     1: a song that ends starts again; 0: the next module follows, after the last\n"
-               "                 the first (default: 1 for one module, 0 for several)\n"
-               "  --help         show this text\n",
-               out);
+    std::fputs(
+        "usage: quimbles-play [--seconds S] [--repeat R] MODULE [MODULE...]        play through the sound device\n"
+        "       quimbles-play --wav OUT.wav [--seconds S] [--repeat R] MODULE...  render to a WAV file\n"
+        "       quimbles-play --info MODULE...                                  describe the modules\n"
+        "\n"
+        "Plays XM and MOD modules with the show's player: through the sound device until the song (or the list)\n"
+        "has played once, or into a WAV file (PCM, 16-bit, stereo, 44100 Hz).\n"
+        "\n"
+        "  --wav OUT.wav  write the rendered music to OUT.wav\n"
+        "  --seconds S    play or render S seconds (a WAV in whole 80 ms chunks); without it, until the song\n"
+        "                 (or the list of songs) has played once, a WAV at most 30 minutes\n"
+        "  --repeat R     1: a song that ends starts again; 0: the next module follows, after the last\n"
+        "                 the first (default: 1 for one module, 0 for several)\n"
+        "  --info         print each module's format and tracker, title, channels, orders, patterns,\n"
+        "                 instruments, samples, song length (m:ss.s, the song played once) and the\n"
+        "                 instrument and sample names as stored (other bytes than printable ASCII as \\xNN)\n"
+        "  --help         show this text\n"
+        "\n"
+        "Playing on a terminal shows the file, title, time and song length, order position, pattern, row,\n"
+        "speed and tempo, and takes keys: space pause/resume, left/right previous/next order position,\n"
+        "n/p next/previous module, q quit. Ctrl-C also stops.\n",
+        out);
 }
 
 bool ParseNumber(const char* text, double& value) {
@@ -65,6 +74,8 @@ int main(int argc, char** argv) {
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             PrintUsage(stdout);
             return 0;
+        } else if (!std::strcmp(arg, "--info")) {
+            options.info = true;
         } else if (!std::strcmp(arg, "--wav")) {
             options.wavPath = value("--wav");
         } else if (!std::strcmp(arg, "--seconds")) {
@@ -92,6 +103,8 @@ int main(int argc, char** argv) {
         PrintUsage(stderr);
         return 2;
     }
+    if (options.info)
+        return PrintInfo(options);
     if (static_cast<int>(options.modules.size()) > MaxModules) {
         std::fprintf(stderr, "quimbles-play: at most %d modules at once\n", MaxModules);
         return 2;

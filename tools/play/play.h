@@ -1,12 +1,14 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // What the command line asked for; main.cpp parses it, one file per way of playing renders it.
 struct PlayOptions {
-    std::string wavPath; // render to this WAV file (the only mode for now)
+    std::string wavPath; // render to this WAV file; empty: play live
     double seconds = -1; // below 0: until the song (or the list) has played once
     int repeat = -1;     // below 0: 1 for one module, 0 for several
+    bool info = false;   // print what each module holds instead of playing
     std::vector<std::string> modules;
 };
 
@@ -20,3 +22,12 @@ int RenderToWav(const PlayOptions& options);
 // Plays the modules live through the sound device with the show's audio threads (live.cpp). Returns the process
 // exit status.
 int PlayLive(const PlayOptions& options);
+
+// Prints each module's format, tracker, title, counts, song length and instrument and sample names (info.cpp).
+// Returns the process exit status: 1 when a module was refused.
+int PrintInfo(const PlayOptions& options);
+
+// A name field of a module as stored, less the zero bytes that pad it: printable ASCII as it is, every other byte
+// (control bytes, DOS code page characters) as \xNN and the backslash doubled, so that it shows exactly what is
+// there and sends no control codes to a terminal.
+std::string ShownName(const char* field, size_t size);
