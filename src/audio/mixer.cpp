@@ -103,6 +103,8 @@ void SwitchTo(int32_t index) {
     for (int32_t ch = oldChannels < 0 ? 0 : oldChannels; ch < MaxChannels; ++ch) {
         if (player.mixBuffers[0][ch])
             std::memset(player.mixBuffers[0][ch], 0, 4 * static_cast<size_t>(player.writePosition));
+        if (player.quietFrom[ch] <= player.writePosition)
+            player.quietFrom[ch] = 0;
     }
 }
 
@@ -214,11 +216,13 @@ void MixDown(int32_t frames) {
     const int32_t count = 2 * frames;
     const int16_t* table = clampTable + 65536;
     // The channels that hold any sound. Adding 0 to a sum already inside -32767..32767 returns it unchanged, so
-    // leaving a silent channel out changes no bit, and the scan is far cheaper than the look-ups.
+    // leaving a silent channel out changes no bit, and the scan is far cheaper than the look-ups. Frames from
+    // quietFrom on are known to be 0 without a look.
     const int16_t* sounding[MaxChannels];
     int32_t soundingCount = 0;
     for (int32_t ch = 0; ch < player.channelCount; ++ch) {
-        if (!Silent(player.mixBuffers[0][ch], count))
+        const int32_t quiet = player.quietFrom[ch];
+        if (!Silent(player.mixBuffers[0][ch], quiet < frames ? 2 * quiet : count))
             sounding[soundingCount++] = player.mixBuffers[0][ch];
     }
     int32_t i = 0;
@@ -301,6 +305,8 @@ void PrepareMusic() {
             std::memset(buffer, 0, 2 * MixBufferFrames * sizeof(int16_t));
         }
     }
+    for (int32_t& quiet : player.quietFrom)
+        quiet = 0;
     player.mixBank = 0;
     player.tickBudget = 0;
     StartSong(player.module);
@@ -350,11 +356,23 @@ int16_t* RenderFrames(int frames) {
         RunTick();
     MixDown(frames);
     int32_t surplus = 2 * (player.writePosition - frames);
-    if (surplus > 0) {
-        for (int32_t ch = 0; ch < player.channelCount; ++ch) {
-            int16_t* buffer = player.mixBuffers[0][ch];
-            std::memmove(buffer, buffer + 2 * frames, sizeof(int16_t) * surplus);
+    for (int32_t ch = 0; ch < player.channelCount; ++ch) {
+        int16_t* buffer = player.mixBuffers[0][ch];
+        int32_t& quiet = player.quietFrom[ch];
+        if (quiet <= frames) {
+            // The surplus is 0: the frames it would move to get zeros instead (only those before quietFrom need
+            // them), and the frames past those stay as they were.
+            const int32_t moved = player.writePosition - frames;
+            std::memset(buffer, 0, 4 * static_cast<size_t>(quiet < moved ? quiet : moved));
+            if (quiet <= moved)
+                quiet = 0;
+            continue;
         }
+        if (surplus > 0)
+            std::memmove(buffer, buffer + 2 * frames, sizeof(int16_t) * surplus);
+        // The frames past the moved ones are as they were.
+        if (quiet < player.writePosition - frames)
+            quiet = player.writePosition - frames;
     }
     player.writePosition -= frames;
     return chunkBuffer;

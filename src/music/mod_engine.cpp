@@ -140,7 +140,7 @@ void RenderChannel(int ch, int pitch, int tremolo) {
     double pan = player.channelPan[ch];
 
     float pos = c->position;
-    int16_t* out = player.mixBuffers[player.mixBank][ch] + 2 * player.writePosition;
+    int16_t* out = SoundingTickFrames(ch);
     const int frames = player.samplesPerTick;
     const bool looped = sample->loopLength != 0 && sample->loopLength != 2;
     // A centred channel (every MOD channel, unless something else set its pan) splits by halving, which is

@@ -160,6 +160,10 @@ struct PlayerState {
     int32_t tickBudget;
     int32_t blockFrames;
     MixBuffer mixBuffers[2][MaxChannels];
+    // Channel c's MixBuffer (bank 0) holds only 0 from frame quietFrom[c] to its end: silent ticks there need no
+    // writing and the mix-down neither reads nor moves those frames. MixBufferFrames when nothing is known; whoever
+    // writes into a MixBuffer other than through the renderers below must set it so.
+    int32_t quietFrom[MaxChannels];
     Module* moduleTable[MaxModules];
     int32_t moduleCount;
     int32_t currentModule;
@@ -243,6 +247,8 @@ void ModTick(Module* module); // mod_engine.cpp
 
 void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta);
 void RenderSilence(int32_t c);
+// Channel c's frames of this tick, about to be written with sound: the frames from there stop counting as quiet.
+int16_t* SoundingTickFrames(int32_t c);
 
 double VolumeEnvelopePlain(int32_t instrument, int32_t position);
 double VolumeEnvelopeLoop(int32_t instrument, int32_t position);

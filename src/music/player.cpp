@@ -15,6 +15,8 @@ PlayerState StartUpState() {
     state.blockFrames = BlockFrames;
     for (float& pan : state.channelPan)
         pan = 0.5f;
+    for (int32_t& quiet : state.quietFrom)
+        quiet = MixBufferFrames;
     return state;
 }
 

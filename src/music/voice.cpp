@@ -151,7 +151,7 @@ bool OneFrame(const Sample& sample, const PlayedLoop& loop, float& pos, float st
 // exactly 0) the frames are zeros and only the position and the sample's end are followed.
 template <bool AudibleVoice> struct XmVoice {
     static constexpr bool Audible = AudibleVoice;
-    static constexpr int32_t MinRunFrames = 16; // runs shorter than this cost more than RenderPlainFrames
+    static constexpr int32_t MinRunFrames = 8; // runs shorter than this cost more than RenderPlainFrames
     const Sample& sample;
     PlayedLoop loop;
     const int16_t* data;
@@ -195,7 +195,22 @@ int32_t Resample(const Sample& sample, int16_t* out, int32_t frames, float& pos,
 } // namespace
 
 void RenderSilence(int32_t c) {
-    std::memset(TickFrames(c), 0, 4 * static_cast<size_t>(player.samplesPerTick));
+    // Only the frames below quietFrom need the zeros; once they reach it, the quiet frames start here.
+    const int32_t from = player.writePosition;
+    const int32_t to = from + player.samplesPerTick;
+    int32_t& quiet = player.quietFrom[c];
+    if (from >= quiet)
+        return;
+    std::memset(TickFrames(c), 0, 4 * static_cast<size_t>((to < quiet ? to : quiet) - from));
+    if (to >= quiet)
+        quiet = from;
+}
+
+int16_t* SoundingTickFrames(int32_t c) {
+    const int32_t to = player.writePosition + player.samplesPerTick;
+    if (player.quietFrom[c] < to)
+        player.quietFrom[c] = to;
+    return TickFrames(c);
 }
 
 void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
@@ -221,7 +236,7 @@ void RenderVoice(int32_t c, int32_t pitch, int32_t tremoloDelta) {
         amp = amp * VolumeEnvelope(channel, instrument.volumeType);
     float g = ShapedPan(PanPosition(channel, *sample, instrument.panningType, c));
 
-    int16_t* out = TickFrames(c);
+    int16_t* out = SoundingTickFrames(c);
     const int32_t frames = player.samplesPerTick;
     float pos = channel.position;
     const int32_t done = amp != 0.0 ? Resample<true>(*sample, out, frames, pos, step, amp, g)

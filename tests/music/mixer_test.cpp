@@ -17,6 +17,7 @@ struct Mixer : MusicTest {
     void Fill(int ch, int value, int from = 0, int to = ChunkFrames) {
         for (int f = from; f < to; ++f)
             player.mixBuffers[0][ch][2 * f] = player.mixBuffers[0][ch][2 * f + 1] = static_cast<int16_t>(value);
+        player.quietFrom[ch] = MixBufferFrames;
     }
     // A whole chunk is already rendered: RenderFrames only mixes.
     const int16_t* MixOnly(int frames = ChunkFrames) {

@@ -86,6 +86,8 @@ struct MusicTest : ::testing::Test {
         for (int i = 0; i < n; ++i) {
             for (auto& buffer : player.mixBuffers[0])
                 std::fill_n(buffer, 2 * MixBufferFrames, int16_t(0x5A5A));
+            for (int32_t& quiet : player.quietFrom)
+                quiet = MixBufferFrames;
             player.tickBudget = 1;
             player.module->isXm ? XmTick(player.module) : ModTick(player.module);
             frames = player.writePosition;
