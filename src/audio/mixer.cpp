@@ -135,7 +135,7 @@ void SeekTo(int32_t position) {
 // A paused tick: silence in every channel for the tick's length, and the song stays where it is.
 void PauseTick() {
     for (int32_t ch = 0; ch < player.channelCount; ++ch)
-        std::memset(player.mixBuffers[0][ch] + 2 * player.writePosition, 0, 4 * size_t(player.samplesPerTick));
+        RenderSilence(ch);
     player.writePosition += player.samplesPerTick;
 }
 

@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int ShowWidth = 640, ShowHeight = 480;
-
 struct Options {
     std::string data = "data";
     int fps = 60;
@@ -222,7 +220,9 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         } else if (arg == "--seconds") {
             char* end = nullptr;
             options->seconds = std::strtod(value.c_str(), &end);
-            wrong = !value.empty() && !*end && options->seconds > 0 ? nullptr : "--seconds needs a number above 0";
+            wrong = !value.empty() && !*end && options->seconds > 0 && options->seconds <= 86400
+                        ? nullptr
+                        : "--seconds needs a number above 0, at most 86400";
         } else if (arg == "--video") {
             options->video = value;
         } else if (arg == "--wav") {

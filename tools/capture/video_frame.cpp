@@ -6,17 +6,16 @@
 
 namespace {
 
-constexpr int ShowWidth = 640, ShowHeight = 480;
-
-// One plane at the picture's size, each value an n x n block from (left, top) of a plane `pitch` bytes wide.
-void ScalePlane(const uint8_t* in, int n, int left, int top, int pitch, uint8_t* out) {
+// The show's picture, each value an n x n block from (left, top) of a frame `pitch` values wide: bgr0 words or the
+// bytes of one plane.
+template <class Value> void ScaleBlocks(const Value* in, int n, int left, int top, int pitch, Value* out) {
     out += size_t(top) * pitch + left;
     for (int y = 0; y < ShowHeight; y++, in += ShowWidth, out += size_t(n) * pitch) {
         for (int x = 0; x < ShowWidth; x++) {
-            std::memset(out + x * n, in[x], size_t(n));
+            std::fill_n(out + x * n, n, in[x]);
         }
         for (int k = 1; k < n; k++) {
-            std::memcpy(out + size_t(k) * pitch, out, size_t(ShowWidth) * n);
+            std::memcpy(out + size_t(k) * pitch, out, sizeof(Value) * ShowWidth * n);
         }
     }
 }
@@ -28,17 +27,7 @@ FrameLayout MakeFrameLayout(int scale, int width, int height) {
 }
 
 void ScaleWords(const uint32_t* pixels, const FrameLayout& layout, uint32_t* frame) {
-    const int n = layout.scale, width = layout.width;
-    uint32_t* out = frame + size_t(layout.top) * width + layout.left;
-    for (int y = 0; y < ShowHeight; y++, out += size_t(n) * width) {
-        const uint32_t* in = pixels + y * ShowWidth;
-        for (int x = 0; x < ShowWidth; x++) {
-            std::fill_n(out + x * n, n, in[x]);
-        }
-        for (int k = 1; k < n; k++) {
-            std::memcpy(out + size_t(k) * width, out, size_t(ShowWidth) * n * 4);
-        }
-    }
+    ScaleBlocks(pixels, layout.scale, layout.left, layout.top, layout.width, frame);
 }
 
 size_t PlaneBytes(const FrameLayout& layout, bool chroma444) {
@@ -64,10 +53,10 @@ void ScalePlanes(const uint32_t* pixels, const FrameLayout& layout, bool chroma4
     }
     const int n = layout.scale, width = layout.width, height = layout.height;
     const size_t luma = size_t(width) * height;
-    ScalePlane(y.data(), n, layout.left, layout.top, width, frame);
+    ScaleBlocks(y.data(), n, layout.left, layout.top, width, frame);
     if (chroma444) {
-        ScalePlane(cb.data(), n, layout.left, layout.top, width, frame + luma);
-        ScalePlane(cr.data(), n, layout.left, layout.top, width, frame + 2 * luma);
+        ScaleBlocks(cb.data(), n, layout.left, layout.top, width, frame + luma);
+        ScaleBlocks(cr.data(), n, layout.left, layout.top, width, frame + 2 * luma);
         return;
     }
     // Chroma sample (i, j) covers pixels 2i, 2i + 1 of rows 2j, 2j + 1 of the picture (it starts at an even place).

@@ -6,6 +6,8 @@
 // a frame of its own size with black around it, as the encoder takes them: bgr0 words for the lossless path, or
 // Y'CbCr planes (BT.709, limited range) in 4:2:0 or 4:4:4 for H.264, converted here at the picture's own size.
 
+constexpr int ShowWidth = 640, ShowHeight = 480; // the show's picture
+
 struct FrameLayout {
     int scale, width, height;
     // Where the picture starts: even, so that at an even scale each of 4:2:0's 2 x 2 chroma samples lies in one

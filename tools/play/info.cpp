@@ -22,6 +22,12 @@ std::string ShownName(const char* field, size_t size) {
     return text;
 }
 
+std::string TenthsText(long tenths) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld.%ld", tenths / 600, tenths / 10 % 60, tenths % 10);
+    return text;
+}
+
 namespace {
 
 // The tracker a MOD's tag names.
@@ -53,12 +59,11 @@ void PrintModule(const char* path, const Module& module, int64_t frames) {
     int samples = 0;
     for (int32_t i = 1; i <= module.instrumentCount; ++i)
         samples += module.instruments[i].sampleCount;
-    const long tenths = long((frames * 10 + 22050) / 44100);
     std::printf("  title        %s\n  channels     %d\n  orders       %d\n  patterns     %d\n  instruments  %d\n"
-                "  samples      %d\n  length       %ld:%02ld.%ld\n",
+                "  samples      %d\n  length       %s\n",
                 ShownName(module.name, sizeof module.name).c_str(), module.channelCount, module.songLength,
-                module.patternCount, module.isXm ? module.instrumentCount : 0, module.isXm ? samples : 31, tenths / 600,
-                tenths / 10 % 60, tenths % 10);
+                module.patternCount, module.isXm ? module.instrumentCount : 0, module.isXm ? samples : 31,
+                TenthsText(long((frames * 10 + 22050) / 44100)).c_str());
     if (!module.isXm) {
         for (int s = 1; s <= 31; ++s)
             std::printf("  sample %-6d%s\n", s, ShownName(module.modSamples[s].name, 22).c_str());
@@ -78,10 +83,10 @@ void PrintModule(const char* path, const Module& module, int64_t frames) {
 
 int PrintInfo(const PlayOptions& options) {
     int status = 0;
+    BuildPeriodTables();
     // One module at a time, so that any number of them can be listed.
     for (const std::string& path : options.modules) {
         ResetPlayer();
-        BuildPeriodTables();
         const int index = LoadModule(path.c_str());
         if (index < 0) {
             std::fprintf(stderr, "quimbles-play: %s\n", ModuleError());

@@ -72,10 +72,7 @@ struct Song {
 };
 
 std::string Time(double seconds) {
-    const long tenths = std::lround(seconds * 10);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld.%ld", tenths / 600, tenths / 10 % 60, tenths % 10);
-    return text;
+    return TenthsText(std::lround(seconds * 10));
 }
 
 // The status area: two lines, three with the keys; drawn from its first line, the cursor left there.

@@ -31,3 +31,6 @@ int PrintInfo(const PlayOptions& options);
 // (control bytes, DOS code page characters) as \xNN and the backslash doubled, so that it shows exactly what is
 // there and sends no control codes to a terminal.
 std::string ShownName(const char* field, size_t size);
+
+// A time in tenths of a second as minutes, seconds and tenths: "3:06.6".
+std::string TenthsText(long tenths);
