@@ -2,32 +2,20 @@
 // a WAV file in the same format through the same writer: 44100 Hz, stereo, 16-bit, linear interpolation (an
 // interpolation filter of length 2), in chunks of 3528 frames, for a given number of seconds (the song repeating as
 // long as it takes).
+#include "render_args.h"
 #include "wav_writer.h"
 
 #include <libopenmpt/libopenmpt.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
-    const char* wavPath = nullptr;
-    const char* modulePath = nullptr;
-    double seconds = 60;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--wav") && i + 1 < argc)
-            wavPath = argv[++i];
-        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
-        else
-            modulePath = argv[i];
-    }
-    if (!wavPath || !modulePath) {
-        std::fputs("usage: openmpt_render --wav OUT.wav [--seconds S] MODULE\n", stderr);
+    RenderArgs args;
+    if (!ParseRenderArgs(argc, argv, "openmpt_render", &args))
         return 2;
-    }
+    const char* wavPath = args.wavPath;
+    const char* modulePath = args.modulePath;
     // The file is read once, as the other two players do.
     std::FILE* file = std::fopen(modulePath, "rb");
     if (!file) {
@@ -53,12 +41,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "openmpt_render: cannot write %s\n", wavPath);
         return 1;
     }
-    constexpr int ChunkFrames = 3528;
-    const long chunks = static_cast<long>(std::ceil(seconds * 44100 / ChunkFrames));
-    std::vector<int16_t> buffer(2 * ChunkFrames);
+    const long chunks = RenderChunks(args.seconds);
+    std::vector<int16_t> buffer(2 * RenderChunkFrames);
     for (long c = 0; c < chunks && !wav.failed; ++c) {
-        openmpt_module_read_interleaved_stereo(module, 44100, ChunkFrames, buffer.data());
-        WriteWavFrames(&wav, buffer.data(), ChunkFrames);
+        openmpt_module_read_interleaved_stereo(module, 44100, RenderChunkFrames, buffer.data());
+        WriteWavFrames(&wav, buffer.data(), RenderChunkFrames);
     }
     openmpt_module_destroy(module);
     return CloseWav(&wav) ? 0 : 1;

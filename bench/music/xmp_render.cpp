@@ -1,32 +1,20 @@
 // xmp_render: libxmp's side of the render-speed comparison. Renders a module as quimbles-play --wav does, to a WAV
 // file in the same format through the same writer: 44100 Hz, stereo, 16-bit, linear interpolation, in chunks of
 // 3528 frames, for a given number of seconds (the song repeating as long as it takes).
+#include "render_args.h"
 #include "wav_writer.h"
 
 #include <xmp.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
-    const char* wavPath = nullptr;
-    const char* modulePath = nullptr;
-    double seconds = 60;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--wav") && i + 1 < argc)
-            wavPath = argv[++i];
-        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
-            seconds = std::atof(argv[++i]);
-        else
-            modulePath = argv[i];
-    }
-    if (!wavPath || !modulePath) {
-        std::fputs("usage: xmp_render --wav OUT.wav [--seconds S] MODULE\n", stderr);
+    RenderArgs args;
+    if (!ParseRenderArgs(argc, argv, "xmp_render", &args))
         return 2;
-    }
+    const char* wavPath = args.wavPath;
+    const char* modulePath = args.modulePath;
     xmp_context context = xmp_create_context();
     if (xmp_load_module(context, const_cast<char*>(modulePath)) != 0) {
         std::fprintf(stderr, "xmp_render: libxmp cannot load %s\n", modulePath);
@@ -42,13 +30,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "xmp_render: cannot write %s\n", wavPath);
         return 1;
     }
-    constexpr int ChunkFrames = 3528;
-    const long chunks = static_cast<long>(std::ceil(seconds * 44100 / ChunkFrames));
-    std::vector<int16_t> buffer(2 * ChunkFrames);
+    const long chunks = RenderChunks(args.seconds);
+    std::vector<int16_t> buffer(2 * RenderChunkFrames);
     for (long c = 0; c < chunks && !wav.failed; ++c) {
         // A loop count of 0 plays on past the song's end, repeating it.
         xmp_play_buffer(context, buffer.data(), static_cast<int>(buffer.size() * sizeof(int16_t)), 0);
-        WriteWavFrames(&wav, buffer.data(), ChunkFrames);
+        WriteWavFrames(&wav, buffer.data(), RenderChunkFrames);
     }
     xmp_end_player(context);
     xmp_release_module(context);
